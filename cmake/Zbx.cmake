@@ -1,0 +1,61 @@
+# Every folder is one static library made of the .cpp files directly in it;
+# its tests are tests/*_test.cpp (one GoogleTest binary) plus tests/*_test.sh
+# and tests/test_*.py (process-level tests); benchmarks are bench/*.cpp.
+
+set(ZBX_TEST_ENV
+  "ZBX3D_DATA_PREFIX=${PROJECT_SOURCE_DIR}/share"
+  "ZBX_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+  "ZBX_BUILD_DIR=${PROJECT_BINARY_DIR}"
+  "ALSOFT_DRIVERS=null")
+
+function(zbx_library name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${A_DEPS} Threads::Threads)
+  else()  # a folder whose code is still to come
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${A_DEPS} Threads::Threads)
+  endif()
+endfunction()
+
+function(zbx_tests name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
+  if(srcs)
+    add_executable(${name}_tests ${srcs})
+    if(TARGET ${name})
+      target_link_libraries(${name}_tests PRIVATE ${name})
+    endif()
+    target_link_libraries(${name}_tests PRIVATE ${A_DEPS} GTest::gtest_main GTest::gmock)
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+      PROPERTIES ENVIRONMENT "${ZBX_TEST_ENV}" LABELS ${name})
+  endif()
+  file(GLOB scripts CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_*.py)
+  foreach(script ${scripts})
+    get_filename_component(base ${script} NAME_WE)
+    if(script MATCHES "\\.py$")
+      set(cmd python3 ${script})
+    else()
+      set(cmd bash ${script})
+    endif()
+    add_test(NAME ${name}.${base} COMMAND ${cmd})
+    set_tests_properties(${name}.${base} PROPERTIES
+      ENVIRONMENT "${ZBX_TEST_ENV};ZBX3D=$<TARGET_FILE:zbx3d>" LABELS "${name};process" TIMEOUT 600)
+  endforeach()
+endfunction()
+
+function(zbx_benchmarks name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/bench/*.cpp)
+  foreach(src ${srcs})
+    get_filename_component(base ${src} NAME_WE)
+    add_executable(${base} ${src})
+    target_link_libraries(${base} PRIVATE ${name} ${A_DEPS} benchmark::benchmark)
+    set_target_properties(${base} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+  endforeach()
+endfunction()

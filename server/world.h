@@ -1,0 +1,103 @@
+// The server's authoritative world: object and player tables owning heap
+// records, counters, per-player sound queues and the client table. Everything
+// here is guarded by world_lock(); every operation below expects it held.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/time.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "protocol/zbx_types.h"
+
+namespace zbx {
+
+struct WorldObject {
+  Vector3f position;
+  Vector3f velocity;
+  Vector3f spin;  // objects: degrees per step; ships: rotation inputs -1/0/+1
+  Matrix3f orientation = IDENTITY_MATRIX;
+  int kind = 0;
+  float size = 0;
+  float mass = 0;
+  int lifetime = -1;  // steps left, -1 unlimited; ships: life state
+  int owner = 0;
+  std::array<int, MAX_PLAYERS> hitPlayers{};  // nuke explosions only
+  virtual ~WorldObject() = default;
+};
+
+struct Ship : WorldObject {
+  Matrix3f inverseOrientation = IDENTITY_MATRIX;
+  std::uint8_t fireRequest = 0;
+  std::uint8_t shieldOn = 0;
+  Vector3f thrustVector;
+  Vector3f thrustInput;
+  float gunSide = 1.0f;
+  int score = 0;
+  int lives = 0;
+  int shield = 0;
+  int armor = 0;
+  int hitFlash = 0;
+  char name[20] = {};
+  int isBot = 0;
+  int botFireCounter = 0;
+  int botShieldTimer = 0;
+  int warpTimer = 0;
+  int warps = 0;
+  int nukes = 0;
+};
+
+// One pending sound event; laid out exactly as a SoundEventMessage body.
+struct SoundEvent {
+  std::uint8_t id = 255;  // 255 = free entry
+  std::uint8_t reserved[3] = {};
+  float x = 0, y = 0, z = 0;
+};
+static_assert(sizeof(SoundEvent) == 16);
+
+inline constexpr int SOUND_QUEUE_SIZE = 32;
+inline constexpr int SOUND_QUEUE_USED = 22;  // producers fill only these
+
+// A human client's entry; slot k belongs to player slot k.
+struct ClientSlot {
+  sockaddr_in peer{};
+  std::uint8_t inUse = 0;
+  timeval lastHeard{};
+};
+
+// The world: cleared at the start of each game by the simulation thread.
+struct World {
+  std::array<std::unique_ptr<WorldObject>, MAX_OBJECTS> objects;
+  std::array<std::unique_ptr<Ship>, MAX_PLAYERS> players;
+  int asteroidCount = 0;
+  float asteroidTotalSize = 0;
+  int matchRunning = 0;
+  float botRatio = 0.25f;
+  int humanCount = 0;
+  std::array<std::array<SoundEvent, SOUND_QUEUE_SIZE>, MAX_PLAYERS> soundQueue;
+  std::array<ClientSlot, MAX_PLAYERS> clients;  // per server run
+};
+
+extern World g_world;
+std::mutex& world_lock();
+
+// Empties tables, counters, queues and client table (tests; server start).
+void reset_world();
+
+void init_object(WorldObject& record, int kind, int owner, Vector3f position,
+                 Vector3f velocity, Vector3f spin, float size, float mass);
+// Lowest empty object slot, or -1.
+int find_free_object_slot();
+// Runs the removal effects of the kind, frees the record, empties the slot.
+void remove_object(int slot);
+void clear_objects();
+void add_player(Ship& ship, int slot, const char* name, int isBot, Vector3f start);
+void reset_ship(Ship& ship);
+void delete_player(int slot);
+void queue_sound(int slot, const WorldObject& record, int id);
+void queue_sound_all(const WorldObject& record, int id);
+
+}  // namespace zbx

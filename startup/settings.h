@@ -1,0 +1,118 @@
+// Process-wide client and server settings, the key=value reader that fills
+// them, the per-user paths and the data prefix. No lock: the server record is
+// written only while no server thread runs (or by the server thread that is
+// about to use it); the client record only on the window-system thread.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace zbx {
+
+// Handler for read_settings_file: key and value are NUL-terminated and valid
+// only during the call.
+using SettingsHandler = void (*)(const char* key, const char* value);
+
+// Reads key=value pairs from the current position to the end of the stream.
+void read_settings_file(std::FILE* file, SettingsHandler handler);
+
+// Field names are the configuration keys.
+struct ServerSettings {
+  int MAX_NUMBER_OF_PLAYERS = 0;  // no default: kept across loads
+  int GAME_TYPE = 1;
+  float WORLD_WIDTH = 10.0f;
+  int GAME_PORT = 12346;
+  int SHOT_KEEP_ALIVE = 0;  // no default: kept across loads
+  int SHIP_DEAD_TIME = 0;   // no default: kept across loads
+  int START_LIVES = 3;
+  int MAX_KILLS = 20;
+  int GAME_SLEEP = 10;
+  int MAX_SHIELD = 300;
+  int START_SHIELD = 300;
+  int MAX_ARMOR = 1000;
+  int START_ARMOR = 1000;
+  int ASTEROID_SCORE = 1;
+  int SHIP_SCORE = 10;
+  int NEW_ASTEROID_TIME = 10000;
+  int ASTEROID_TIME_SPEEDUP = 10;
+  int MIN_ASTEROID_TIME = 1000;
+  int START_ASTEROIDS = 3;
+  int PACKET_SIZE = 1024;
+  int NET_SLEEP_TIME = 50;
+  float DECELERATION_CONSTANT = 0.9f;
+  float ACCELERATION_CONSTANT = 0.35f;
+  float SHIP_SIZE = 0.2f;
+  int SHOT_DAMAGE = 50;
+  int NUKE_DAMAGE = 350;
+  int NUKE_SHIELD_DRAIN = 50;
+  int COLLISION_DAMAGE = 75;
+  float SHOT_SPEED = 0.14f;
+  float NUKE_SPEED = 0.14f;
+  int POWERUP_ALIVE_TIME = 500;
+  int NUKE_ALIVE_TIME = 35;
+  int NUKE_EXPLOSION_ALIVE_TIME = 40;
+  float NUKE_EXPLOSTION_GROWTH_SPEED = 0.03f;
+  int SHOT_ALIVE_TIME = 50;
+  float MAX_TOTAL_ASTEROID_SIZE = 10.0f;
+  int NUM_BOTS = 0;
+  float START_BOT_RATIO = 0.25f;
+  float MAX_BOT_RATIO = 1.0f;
+  float BOT_RATIO_INCREASE = 0.002f;
+  int BOT_FIRE_TIME = 20;
+  int BOT_NUKE_ODDS = 5000;
+  int BOT_SHIELD_TIME = 60;
+  int START_WARPS = 2;
+  int START_NUKES = 2;
+  int PRIZE_ODDS = 512;
+  int SHIELD_POWERUP_VALUE = 50;
+  int ARMOR_POWERUP_VALUE = 50;
+  float ROTATION_SPEED = 1.2f;
+};
+
+struct KeyBindings {
+  char SCORE_KEY = 0, FIRE_KEY = 0, SHIELD_KEY = 0, WARP_KEY = 0, NUKE_KEY = 0,
+       QUIT_KEY = 0, Z_FORWARD_KEY = 0, Z_BACKWARD_KEY = 0,
+       X_FORWARD_ROTATE_KEY = 0, X_BACKWARD_ROTATE_KEY = 0,
+       Y_FORWARD_ROTATE_KEY = 0, Y_BACKWARD_ROTATE_KEY = 0,
+       Z_FORWARD_ROTATE_KEY = 0, Z_BACKWARD_ROTATE_KEY = 0,
+       REVERSE_VIEW_KEY = 0;
+};
+
+struct ClientSettings {
+  int SCREEN_WIDTH = 640;
+  int SCREEN_HEIGHT = 480;
+  char SERVER_IP[16] = "127.0.0.1";
+  int SERVER_PORT = 12345;
+  char PLAYER_NAME[20] = "UnNamedPlayer";
+  int VOLUME = 9;
+  KeyBindings keys;
+};
+
+extern ServerSettings g_server_settings;
+extern ClientSettings g_client_settings;
+
+// Defaults, then the file at path if it opens. Values outside safe ranges are
+// brought into range (see README, "Server settings").
+void load_server_settings(const char* path);
+// Defaults (bindings excepted), then the client settings path if it opens.
+void load_client_settings();
+// Writes the 21 lines of the client settings path.
+void save_client_settings();
+
+// The four per-user paths (at most 79 characters each).
+struct UserPaths {
+  std::string high_scores;      // "%s/scores.dat"
+  std::string client_settings;  // "%s/ZBXConfig"
+  std::string server_settings;  // "%s/ZBXServerConfig"
+  std::string single_settings;  // "%s/ZBXServerSingleConfig"
+};
+extern UserPaths g_paths;
+
+// Data prefix: $ZBX3D_DATA_PREFIX if set, else the compiled-in prefix.
+const char* data_prefix();
+
+// Flush standard output and end the process at once with the status, without
+// running static destructors (other threads may still run).
+[[noreturn]] void fatal_exit(int status);
+
+}  // namespace zbx
