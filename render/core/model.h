@@ -36,7 +36,7 @@ struct MeshVertex {
 
 // One triangle in welded form: indices into Model::vertices.
 struct WeldedFace {
-  std::array<std::uint16_t, 3> vertex{};
+  std::array<std::uint32_t, 3> vertex{};
 };
 
 struct Model {
