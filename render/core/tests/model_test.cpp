@@ -1,11 +1,11 @@
+#include "render/core/model.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include "render/core/model.h"
 
 namespace zbx {
 namespace {
@@ -15,8 +15,8 @@ namespace fs = std::filesystem;
 // A face line in the usual layout: a free-text line, then one vertex a line.
 std::string face(float x0, float z0, float colour = 0.5f) {
   std::string c = std::to_string(colour);
-  return "face\n" + std::to_string(x0) + ":0:" + std::to_string(z0) + ":" + c + ":" + c + ":" +
-         c + "\n0:1:0:1:0:0\n0:0:1:0:0:1\n";
+  return "face\n" + std::to_string(x0) + ":0:" + std::to_string(z0) + ":" + c + ":" + c + ":" + c +
+         "\n0:1:0:1:0:0\n0:0:1:0:0:1\n";
 }
 
 struct TempDir {
@@ -113,8 +113,8 @@ TEST(SpecReader, RejectsMalformedFilesWithAReason) {
   int slot = -1;
   Model m;
   std::string error;
-  EXPECT_TRUE(parse_model_spec("0\n1\nf\n" + std::string(78, '0') + "1:0:0:0:0:0\n0:0:0:0:0:0\n0:0:0:0:0:0",
-                               slot, m, error))
+  EXPECT_TRUE(parse_model_spec(
+      "0\n1\nf\n" + std::string(78, '0') + "1:0:0:0:0:0\n0:0:0:0:0:0\n0:0:0:0:0:0", slot, m, error))
       << error;
 }
 
@@ -139,7 +139,7 @@ TEST(ModelFiles, LaterFileForTheSameSlotWinsAndErrorsNameTheFile) {
 
 TEST(ModelFiles, SetMirrorsTheShipAndNormalisesShipAndLetters) {
   TempDir tmp;
-  const char* names[] = {"ship.spec", "shot.spec", "a.spec", "h.spec",
+  const char* names[] = {"ship.spec", "shot.spec", "a.spec",   "h.spec",
                          "n.spec",    "s.spec",    "nuke.spec"};
   int slots[] = {0, 2, 7, 9, 8, 6, 10};
   for (int i = 0; i < 7; ++i) tmp.write(names[i], std::to_string(slots[i]) + "\n1\n" + face(3, 4));

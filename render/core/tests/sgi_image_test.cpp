@@ -1,9 +1,9 @@
+#include "render/core/sgi_image.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
-
-#include "render/core/sgi_image.h"
 
 namespace zbx {
 namespace {

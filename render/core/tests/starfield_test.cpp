@@ -1,8 +1,8 @@
+#include "render/core/starfield.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "render/core/starfield.h"
 
 namespace zbx {
 namespace {

@@ -1,10 +1,11 @@
+#include "render/core/view.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <set>
 
 #include "client/mirror.h"
-#include "render/core/view.h"
 
 namespace zbx {
 namespace {
@@ -74,7 +75,7 @@ TEST(Translucent, AFullListDropsTheNearest) {
   for (int i = 0; i < TRANSLUCENT_SLOTS; ++i) {
     ASSERT_TRUE(add_translucent(list, -1000.0f + i, i, TRANSLUCENT_EXPLOSION));
   }
-  EXPECT_FALSE(add_translucent(list, -0.5f, 999, TRANSLUCENT_EXPLOSION));  // nearest of all
+  EXPECT_FALSE(add_translucent(list, -0.5f, 999, TRANSLUCENT_EXPLOSION));         // nearest of all
   EXPECT_FALSE(add_translucent(list, -1000.0f + TRANSLUCENT_SLOTS - 1, 998, 1));  // ties the last
   EXPECT_TRUE(add_translucent(list, -2000, 997, TRANSLUCENT_EXPLOSION));
   EXPECT_EQ(list.used, TRANSLUCENT_SLOTS);
