@@ -138,9 +138,6 @@ void init_sound(int* argc, char** argv) {
   g_sound.gains = build_volume_gain_table();
   g_sound.pendingVolume = g_client_settings.VOLUME;
   g_client_settings.VOLUME = clamp_volume(g_client_settings.VOLUME);
-  g_sound.shieldLoop = -1;
-  g_sound.engineLoop = -1;
-  g_sound.warpLoop = -1;
   if (alutInit(argc, argv) != AL_TRUE) {
     std::printf("No audio device: playing without sound\n");
     return;
@@ -196,11 +193,8 @@ void stop_loop(int handle) {
 
 void stop_all_loops() {
   std::lock_guard lock(g_sound.mutex);
-  g_sound.shieldLoop = -1;
-  g_sound.engineLoop = -1;
-  g_sound.warpLoop = -1;
-  // Every loop voice, not just the three handles: a loop whose handle was
-  // lost would otherwise hum on into the menus.
+  // Every loop voice, not just the three the game knows of: a loop whose
+  // handle was lost would otherwise hum on into the menus.
   for (int h = 0; h < NUM_LOOP_VOICES; ++h) stop_loop_locked(h);
 }
 
@@ -216,9 +210,6 @@ void shutdown_sound() {
   g_sound.oneShotVoices.fill(Voice{});
   g_sound.loopVoices.fill(Voice{});
   g_sound.startCount = 0;
-  g_sound.shieldLoop = -1;
-  g_sound.engineLoop = -1;
-  g_sound.warpLoop = -1;
 }
 
 }  // namespace zbx

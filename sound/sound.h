@@ -9,7 +9,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -61,11 +60,6 @@ struct SoundState {
   // The volume the configuration editor edits; taken over into VOLUME and
   // applied with set_volume_gain when it differs. Window-system thread only.
   int pendingVolume = MAX_VOLUME;
-  // Loop handles of the shield hum, the engine and the hyper-warp, -1 while
-  // not playing; kept by their callers, reset by stop_all_loops.
-  std::atomic<int> shieldLoop{-1};
-  std::atomic<int> engineLoop{-1};
-  std::atomic<int> warpLoop{-1};
 };
 extern SoundState g_sound;
 
@@ -89,7 +83,8 @@ void play_sound_at(int n, Vector3f p);
 int play_loop(int n);
 // Stops the loop of that handle; anything else is ignored.
 void stop_loop(int handle);
-// Stops every playing loop and sets the three loop handles to -1.
+// Stops every playing loop: the shield hum, engine and hyper-warp when a game
+// ends (their holders set their handles back to -1 themselves).
 void stop_all_loops();
 // Closes the device and forgets everything init_sound set up.
 void shutdown_sound();

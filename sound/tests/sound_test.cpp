@@ -207,12 +207,9 @@ TEST_F(SoundTest, BusyOneShotsGiveWayOldestFirst) {
 
 TEST_F(SoundTest, LoopsPlayUntilStoppedAndAreNeverTakenOver) {
   start(9);
-  g_sound.shieldLoop = play_loop(10);
-  g_sound.engineLoop = play_loop(16);
-  g_sound.warpLoop = play_loop(18);
-  EXPECT_EQ(g_sound.shieldLoop, 0);
-  EXPECT_EQ(g_sound.engineLoop, 1);
-  EXPECT_EQ(g_sound.warpLoop, 2);
+  EXPECT_EQ(play_loop(10), 0);  // shield hum
+  EXPECT_EQ(play_loop(16), 1);  // engine
+  EXPECT_EQ(play_loop(18), 2);  // hyper-warp
   const unsigned shield = g_sound.loopVoices[0].source;
   const unsigned engine = g_sound.loopVoices[1].source;
   const unsigned warp = g_sound.loopVoices[2].source;
@@ -229,14 +226,10 @@ TEST_F(SoundTest, LoopsPlayUntilStoppedAndAreNeverTakenOver) {
   stop_loop(1);
   EXPECT_EQ(source_state(engine), AL_STOPPED);
   EXPECT_EQ(source_state(shield), AL_PLAYING);
-  g_sound.engineLoop = -1;
   EXPECT_EQ(play_loop(16), 1);  // the stopped voice is free again
 
   stop_all_loops();
   for (const Voice& v : g_sound.loopVoices) EXPECT_NE(source_state(v.source), AL_PLAYING);
-  EXPECT_EQ(g_sound.shieldLoop, -1);
-  EXPECT_EQ(g_sound.engineLoop, -1);
-  EXPECT_EQ(g_sound.warpLoop, -1);
 }
 
 TEST_F(SoundTest, MissingAndBrokenFilesAreNamedAndSilent) {
@@ -287,13 +280,14 @@ TEST_F(SoundTest, WindowThreadAndReceiverMayCallAtOnce) {
       }
     }
   });
+  int engineLoop = -1;
   for (int i = 0; i < 400; ++i) {
     play_sound_at(9, Vector3f{});
-    if (g_sound.engineLoop == -1) {
-      g_sound.engineLoop = play_loop(16);
+    if (engineLoop == -1) {
+      engineLoop = play_loop(16);
     } else if (i % 3 == 0) {
-      stop_loop(g_sound.engineLoop);
-      g_sound.engineLoop = -1;
+      stop_loop(engineLoop);
+      engineLoop = -1;
     }
     if (i % 100 == 0) set_volume_gain();
   }
