@@ -252,9 +252,14 @@ def ship_explosion():
 
 
 def beat(freq):
-    # A soft low thump: a falling sine with a touch of second harmonic.
-    body = tone(0.2, lambda t: freq * (1.0 + 0.5 * math.exp(-t / 0.02)), ((1, 1.0), (2, 0.25)))
-    return fade_ends(envelope(body, decay(0.05, 0.004)), 0.001, 0.03)
+    # A soft low thump: a falling sine, with a muffled knock on top so that
+    # small speakers, which cannot give the fundamental, still carry it.
+    body = tone(0.2, lambda t: freq * (1.0 + 0.5 * math.exp(-t / 0.02)),
+                ((1, 1.0), (2, 0.3), (3, 0.12)))
+    body = envelope(body, decay(0.05, 0.004))
+    knock = envelope(lowpass(lowpass(noise(frames(0.03), int(freq)), 500.0), 500.0),
+                     decay(0.006, 0.001))
+    return fade_ends(mix((1.0, body, 0), (1.5, knock, 0)), 0.001, 0.03)
 
 
 def refusal():
@@ -327,7 +332,7 @@ def jingle():
 def thud():
     body = tone(0.3, lambda t: 50.0 + 90.0 * math.exp(-t / 0.03), ((1, 1.0), (2, 0.2)))
     body = envelope(body, decay(0.07, 0.002))
-    knock = envelope(lowpass(noise(frames(0.05), 13), 900.0), decay(0.012, 0.001))
+    knock = envelope(lowpass(lowpass(noise(frames(0.05), 13), 900.0), 900.0), decay(0.012, 0.001))
     return fade_ends(mix((1.0, body, 0), (0.9, knock, 0)), 0.0005, 0.03)
 
 
