@@ -85,13 +85,6 @@ TEST(VolumeGainTable, DividesByOnePointSixPerStep) {
   for (int v = 0; v < 9; ++v) EXPECT_EQ(t[v], static_cast<float>(t[v + 1] / 1.6)) << v;
 }
 
-TEST(VolumeGainTable, ClampKeepsVolumeInRange) {
-  EXPECT_EQ(clamp_volume(12), 9);
-  EXPECT_EQ(clamp_volume(-3), 0);
-  EXPECT_EQ(clamp_volume(5), 5);
-  EXPECT_EQ(clamp_volume(INT32_MIN), 0);
-}
-
 TEST_F(SoundTest, OutOfRangeVolumeIsClampedAndKeptAsPending) {
   start(12);
   EXPECT_EQ(g_client_settings.VOLUME, 9);
@@ -145,6 +138,13 @@ TEST_F(SoundTest, OneShotPlaysAtTheGivenPlace) {
   ALint looping = -1;
   alGetSourcei(v->source, AL_LOOPING, &looping);
   EXPECT_EQ(looping, AL_FALSE);
+
+  // A position that is no position at all is heard at the listener.
+  play_sound_at(13, Vector3f{std::nanf(""), 1, INFINITY});
+  const Vector3f q = source_position(newest_one_shot()->source);
+  EXPECT_EQ(q.x, 0.0f);
+  EXPECT_EQ(q.y, 0.0f);
+  EXPECT_EQ(q.z, 0.0f);
 }
 
 TEST_F(SoundTest, NukeBlastIsPlayedCloserThanItIs) {
