@@ -4,8 +4,10 @@
 //
 // Every function may be called from the window-system thread and from the
 // update receiver at the same time: g_sound.mutex guards the voice tables,
-// the bank and every OpenAL call made here. With no audio device the
-// library stays silent and every call is a cheap no-op.
+// the bank and every OpenAL call made here; it is taken inside whatever lock
+// the caller holds (the mirror mutex) and nothing is called out from under
+// it. With no audio device the library stays silent and every call is a
+// cheap no-op.
 #pragma once
 
 #include <array>
