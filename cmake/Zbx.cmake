@@ -26,13 +26,18 @@ function(zbx_tests name)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
   if(srcs)
-    add_executable(${name}_tests ${srcs})
+    add_executable(${name}_tests ${srcs} ${PROJECT_SOURCE_DIR}/cmake/test_main.cpp)
+    target_compile_definitions(${name}_tests PRIVATE
+      ZBX_TEST_DATA_PREFIX="${PROJECT_SOURCE_DIR}/share"
+      ZBX_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      ZBX_TEST_BUILD_DIR="${PROJECT_BINARY_DIR}")
     if(TARGET ${name})
       target_link_libraries(${name}_tests PRIVATE ${name})
     endif()
-    target_link_libraries(${name}_tests PRIVATE ${A_DEPS} GTest::gtest_main GTest::gmock)
+    target_link_libraries(${name}_tests PRIVATE ${A_DEPS} GTest::gtest GTest::gmock)
+    # The binary's own main() sets the test environment (cmake/test_main.cpp).
     gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-      PROPERTIES ENVIRONMENT "${ZBX_TEST_ENV}" LABELS ${name})
+      TEST_PREFIX "${name}." PROPERTIES LABELS ${name})
   endif()
   file(GLOB scripts CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_*.py)
