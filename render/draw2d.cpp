@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "render/pending_core.h"
+#include "render/core/view.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -85,14 +85,12 @@ void draw_quad(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4, C
 }
 
 void draw_circle(int cx, int cy, Colour3f colour, int n, int start, float radius) {
-  if (n <= 0) return;
-  const float step = 6.2831855f / static_cast<float>(n);
+  if (n <= 0 || !std::isfinite(radius)) return;
   const float ncx = ndc_x(cx);
   const float ncy = ndc_y(cy);
   auto vertex_at = [&](int i) {
-    const double angle = static_cast<float>(i) * step;
-    glVertex2f(static_cast<float>(ncx + radius * std::cos(angle)),
-               static_cast<float>(ncy + radius * std::sin(angle)));
+    const Point2f p = circle_point(ncx, ncy, radius, i, n);
+    glVertex2f(p.x, p.y);
   };
   glColor3f(colour.r, colour.g, colour.b);
   if (start == 0) {
@@ -101,10 +99,13 @@ void draw_circle(int cx, int cy, Colour3f colour, int n, int start, float radius
     glEnd();
     return;
   }
+  // At most one dash per 8 segments; 64 covers every circle the game draws.
+  int dashes[64];
+  const int count = circle_dashes(n, start, dashes, 64);
   glBegin(GL_LINES);
-  for (int k = start; k < n; k += 8) {
-    vertex_at(k);
-    vertex_at(k + 2);
+  for (int d = 0; d < count; ++d) {
+    vertex_at(dashes[d]);
+    vertex_at(dashes[d] + 2);
   }
   glEnd();
 }

@@ -1,13 +1,11 @@
 // The HUD drawn over every game frame: score, lives, warps, nukes, the two
 // gauges, the scoreboard and the "Game Over" texts, then the radar.
-#include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "client/mirror.h"
-#include "render/pending_core.h"
+#include "render/core/view.h"
 #include "render/render.h"
 #include "startup/settings.h"
 
@@ -19,22 +17,16 @@ void draw_gauge(int x, int value, int maximum) {
   draw_line(x + 5, 9, x + 45, 9, frame);
   draw_line(x + 45, 9, x + 45, 18, frame);
   draw_line(x + 45, 18, x + 5, 18, frame);
-  if (value == 0) return;
-  const std::uint32_t length = gauge_length(value, maximum);
+  // Empty for a value or a maximum of 0 or less; never wider than full.
+  const int length = gauge_length(value, maximum);
   if (length == 0) return;
-  // Stays in int range for any length an unsigned 32-bit value can hold.
-  const long long right = static_cast<long long>(x) + 6 + length;
-  const int end = static_cast<int>(std::min<long long>(right, 1 << 30));
-  draw_quad(x + 6, 10, x + 6, 17, end, 17, end, 10, palette_blue);
+  draw_quad(x + 6, 10, x + 6, 17, x + 6 + length, 17, x + 6 + length, 10, palette_blue);
 }
 
 namespace {
 
 void draw_scoreboard(int width, int height, int own_slot) {
-  std::array<int, MAX_PLAYERS> order;
-  for (int i = 0; i < MAX_PLAYERS; ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [](int a, int b) { return compare_scores(a, b) < 0; });
+  const std::array<int, MAX_PLAYERS> order = scoreboard_order(g_mirror.players);
   int line = 0;
   for (const int slot : order) {
     const MirrorPlayer* player = g_mirror.players[slot].get();

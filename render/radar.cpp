@@ -1,9 +1,10 @@
 // The radar panel: other ships and asteroids near the own ship, placed by
 // their direction from the nose, bright ahead and dark behind.
+#include <array>
 #include <cmath>
 
 #include "client/mirror.h"
-#include "render/pending_core.h"
+#include "render/core/view.h"
 #include "render/render.h"
 #include "startup/settings.h"
 
@@ -12,31 +13,16 @@ namespace zbx {
 void draw_blip(Vector3f position, Colour3f behind, Colour3f ahead, bool is_asteroid, float size) {
   const MirrorPlayer* own = own_player();
   if (own == nullptr) return;
-  const Vector3f v = to_camera(
-      wrapped_offset(position, own->position, g_mirror.join.worldWidth), own->flightOrientation);
-  const Colour3f colour = v.z < 0 ? ahead : behind;
-  const float dist = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-  const float gap = dist - size;
-  if (!(gap < (is_asteroid ? 6.0f : 10.0f))) return;  // also refuses a NaN gap
-  // An entity exactly at the camera has no direction: show it in the centre.
-  const float sx = dist > 0 ? v.x / dist : 0.0f;
-  const float sy = dist > 0 ? v.y / dist : 0.0f;
-  const int half_width = g_client_settings.SCREEN_WIDTH / 2;
-  const int half_height = g_client_settings.SCREEN_HEIGHT / 2;
-  const int px = static_cast<int>(half_width * (sx * 0.26 + 1.0));
-  const int py = static_cast<int>(half_height * (sy * 0.26 + 0.333));
-  draw_point(px, py, colour);
-  if (gap > 2.5f) return;
-  draw_point(px + 1, py, colour);
-  draw_point(px, py + 1, colour);
-  draw_point(px + 1, py + 1, colour);
-  if (gap > 1.0f) return;
-  draw_point(px + 2, py, colour);
-  draw_point(px + 2, py + 1, colour);
-  draw_point(px + 1, py + 2, colour);
-  draw_point(px, py + 2, colour);
-  draw_point(px + 1, py + 1, colour);
-  draw_point(px + 2, py + 2, colour);
+  const Vector3f v = to_camera(wrapped_offset(position, own->position, g_mirror.join.worldWidth),
+                               own->flightOrientation);
+  // A position that is not finite gives no blip (and nothing to convert).
+  if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) return;
+  const Blip blip = radar_blip(v, size, is_asteroid, g_client_settings.SCREEN_WIDTH,
+                               g_client_settings.SCREEN_HEIGHT);
+  std::array<std::array<int, 2>, 10> pixels;
+  const int count = blip_pixels(blip, pixels);
+  const Colour3f colour = blip.ahead ? ahead : behind;
+  for (int i = 0; i < count; ++i) draw_point(pixels[i][0], pixels[i][1], colour);
 }
 
 void draw_radar() {

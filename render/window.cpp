@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "render/pending_core.h"
+#include "render/core/sgi_image.h"
 #include "render/render.h"
 #include "startup/settings.h"
 
@@ -24,37 +24,9 @@ void install_screen(const ScreenCallbacks& screen) {
   glutDisplayFunc(screen.display);
 }
 
-namespace {
-
-// Larger files are not explosion images; refusing them keeps a bad data file
-// from exhausting memory.
-constexpr long MAX_TEXTURE_FILE_BYTES = 64L * 1024 * 1024;
-
-bool read_whole_file(std::FILE* file, std::vector<std::uint8_t>& bytes) {
-  if (std::fseek(file, 0, SEEK_END) != 0) return false;
-  const long size = std::ftell(file);
-  if (size < 0 || size > MAX_TEXTURE_FILE_BYTES) return false;
-  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-  bytes.resize(static_cast<std::size_t>(size));
-  return size == 0 || std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
-}
-
-}  // namespace
-
 void load_explosion_texture(const char* path) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    std::printf("Error opening %s\n", path);
-    fatal_exit(1);
-  }
-  std::vector<std::uint8_t> bytes;
-  const bool read_ok = read_whole_file(file, bytes);
-  std::fclose(file);
-  SgiImage image;
-  if (!read_ok || !decode_sgi_image(bytes.data(), bytes.size(), image)) {
-    std::printf("Sorry, can't read texture file...");
-    fatal_exit(0);
-  }
+  // Ends the process with the texture messages when the file will not do.
+  const SgiImage image = load_explosion_image(path);
   glBindTexture(GL_TEXTURE_2D, g_render.explosion_texture);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   // Three components: the picture's own alpha is dropped, every texel is opaque.

@@ -12,7 +12,8 @@
 #include <unordered_map>
 
 #include "client/mirror.h"
-#include "render/pending_core.h"
+#include "render/core/model.h"
+#include "render/core/view.h"
 #include "render/render.h"
 
 namespace zbx {
@@ -56,14 +57,12 @@ GLuint mesh_list(const Model& model) {
   const GLuint list = glGenLists(1);
   glNewList(list, GL_COMPILE);
   glBegin(GL_TRIANGLES);
-  const int faces = model_face_count(model);
+  const int faces = face_count(model);
   for (int f = 0; f < faces; ++f) {
-    Vector3f p[3];
-    Colour3f c[3];
-    model_face(model, f, p, c);
+    const Face face = face_corners(model, f);
     for (int k = 0; k < 3; ++k) {
-      glColor3f(c[k].r, c[k].g, c[k].b);
-      glVertex3f(p[k].x, p[k].y, p[k].z);
+      glColor3f(face.colour[k].r, face.colour[k].g, face.colour[k].b);
+      glVertex3f(face.position[k].x, face.position[k].y, face.position[k].z);
     }
   }
   glEnd();
@@ -75,16 +74,15 @@ GLuint mesh_list(const Model& model) {
 // Draws a model whose vertex v lands at the camera point centre + A v, with
 // A given by rows; the reverse view negates the camera z row.
 void draw_transformed(const Model& model, const float (&a)[9], Vector3f centre, bool reverse) {
-  if (model_face_count(model) <= 0) return;
+  const int faces = face_count(model);
+  if (faces <= 0) return;
   if (g_render.cpu_transform) {
-    const int faces = model_face_count(model);
     for (int f = 0; f < faces; ++f) {
-      Vector3f p[3];
-      Colour3f c[3];
-      model_face(model, f, p, c);
+      const Face face = face_corners(model, f);
+      Colour3f c[3] = {face.colour[0], face.colour[1], face.colour[2]};
       Vector3f q[3];
       for (int k = 0; k < 3; ++k) {
-        const Vector3f v = p[k];
+        const Vector3f v = face.position[k];
         q[k] = {centre.x + a[0] * v.x + a[1] * v.y + a[2] * v.z,
                 centre.y + a[3] * v.x + a[4] * v.y + a[5] * v.z,
                 centre.z + a[6] * v.x + a[7] * v.y + a[8] * v.z};
@@ -95,9 +93,9 @@ void draw_transformed(const Model& model, const float (&a)[9], Vector3f centre, 
   }
   const float z_sign = reverse ? -1.0f : 1.0f;
   // Column-major, as GL stores matrices.
-  const GLfloat m[16] = {a[0], a[3], a[6] * z_sign, 0,  //
-                         a[1], a[4], a[7] * z_sign, 0,  //
-                         a[2], a[5], a[8] * z_sign, 0,  //
+  const GLfloat m[16] = {a[0],     a[3],     a[6] * z_sign,     0,  //
+                         a[1],     a[4],     a[7] * z_sign,     0,  //
+                         a[2],     a[5],     a[8] * z_sign,     0,  //
                          centre.x, centre.y, centre.z * z_sign, 1};
   glMatrixMode(GL_MODELVIEW);
   glLoadMatrixf(m);
@@ -111,9 +109,9 @@ struct Translucent {
 Translucent g_translucent;
 
 void add_translucent_entity(const Camera& camera, Vector3f position, int slot, int kind) {
-  float depth = camera_point(camera, position).z;
-  if (camera.reverse) depth = -depth;
-  if (depth < 0) add_translucent(g_translucent.list, depth, slot, kind);
+  // Anything not in front of the camera is refused by the list.
+  add_translucent(g_translucent.list, view_z(camera_point(camera, position).z, camera.reverse),
+                  slot, kind);
 }
 
 }  // namespace
@@ -138,8 +136,8 @@ void draw_oriented_model(const MirrorObject& entity) {
   if (own == nullptr || entity.model == nullptr) return;
   const Camera camera = own_camera(*own);
   const Vector3f c = camera_point(camera, entity.position);
-  const float cz = camera.reverse ? -c.z : c.z;
-  if (cz > 0) return;  // centre behind the camera: the whole entity goes
+  // Centre behind the camera: the whole entity goes, whatever would reach into view.
+  if (!centre_in_view(view_z(c.z, camera.reverse))) return;
   if (!finite(c) || !std::isfinite(entity.size) || !finite(entity.orientation)) return;
   // A = size x flight x orientation: the model turned into the world, then
   // into camera axes.
@@ -160,7 +158,7 @@ void draw_facing_model(const MirrorObject& object) {
   if (own == nullptr || object.model == nullptr) return;
   const Camera camera = own_camera(*own);
   const Vector3f c = camera_point(camera, object.position);
-  if (camera.reverse ? c.z < 0 : c.z > 0) return;
+  if (!centre_in_view(view_z(c.z, camera.reverse))) return;
   if (!finite(c) || !std::isfinite(object.size)) return;
   const float s = object.size;
   const float a[9] = {s, 0, 0, 0, s, 0, 0, 0, s};
@@ -172,28 +170,17 @@ void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float 
   const MirrorPlayer* own = own_player();
   if (own == nullptr || segments <= 0) return;
   const Camera camera = own_camera(*own);
-  Vector3f c = camera_point(camera, entity.position);
-  const float dist = std::sqrt(c.x * c.x + c.y * c.y + c.z * c.z);
-  if (camera.reverse) c.z = -c.z;
-  // Outside the sphere the disc moves towards the camera by the radius.
-  if (dist > radius && dist > 0) {
-    c.x -= c.x * radius / dist;
-    c.y -= c.y * radius / dist;
-    c.z -= c.z * radius / dist;
-  }
+  const Vector3f c = halo_centre(camera_point(camera, entity.position), radius, camera.reverse);
   if (!finite(c) || !std::isfinite(radius)) return;
-  const float step = 6.2831855f / static_cast<float>(segments);
   glBegin(GL_TRIANGLES);
   for (int i = 0; i < segments; ++i) {
-    const double a0 = static_cast<float>(i) * step;
-    const double a1 = static_cast<float>(i + 1) * step;
+    const Vector3f rim0 = halo_rim_point(c, radius, i, segments);
+    const Vector3f rim1 = halo_rim_point(c, radius, i + 1, segments);
     glColor4f(colour.r, colour.g, colour.b, centre_alpha);
     glVertex3f(c.x, c.y, c.z);
     glColor4f(colour.r, colour.g, colour.b, rim_alpha);
-    glVertex3f(static_cast<float>(c.x + radius * std::cos(a0)),
-               static_cast<float>(c.y + radius * std::sin(a0)), c.z);
-    glVertex3f(static_cast<float>(c.x + radius * std::cos(a1)),
-               static_cast<float>(c.y + radius * std::sin(a1)), c.z);
+    glVertex3f(rim0.x, rim0.y, rim0.z);
+    glVertex3f(rim1.x, rim1.y, rim1.z);
   }
   glEnd();
 }
@@ -201,23 +188,19 @@ void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float 
 void draw_explosion(Vector3f position, int kind, float age) {
   glEnable(GL_TEXTURE_2D);
   const MirrorPlayer* own = own_player();
-  const float h = kind == KIND_SMALL_EXPLOSION ? (2 * age + 1) * 0.05f : (2 * age + 0.25f) * 0.2f;
+  const float h = explosion_half_size(kind, age);
   if (own != nullptr && age < 1.0f) {
     const Camera camera = own_camera(*own);
     Vector3f c = camera_point(camera, position);
-    if (camera.reverse) c.z = -c.z;
+    c.z = view_z(c.z, camera.reverse);
     if (finite(c) && std::isfinite(h)) {
       glBindTexture(GL_TEXTURE_2D, g_render.explosion_texture);
       glColor4f(1.0f, 1.0f, 1.0f, 1.0f - age);
       glBegin(GL_QUADS);
-      glTexCoord2f(0, 1);
-      glVertex3f(c.x - h, c.y + h, c.z);
-      glTexCoord2f(0, 0);
-      glVertex3f(c.x - h, c.y - h, c.z);
-      glTexCoord2f(1, 0);
-      glVertex3f(c.x + h, c.y - h, c.z);
-      glTexCoord2f(1, 1);
-      glVertex3f(c.x + h, c.y + h, c.z);
+      for (const TexturedCorner& corner : explosion_quad(c, h)) {
+        glTexCoord2f(corner.s, corner.t);
+        glVertex3f(corner.position.x, corner.position.y, corner.position.z);
+      }
       glEnd();
     }
   }
@@ -225,21 +208,11 @@ void draw_explosion(Vector3f position, int kind, float age) {
 }
 
 void draw_crosshair() {
-  glColor4f(0.0f, 0.0f, 0.55f, 0.5f);
+  glColor4f(CROSSHAIR_COLOUR.r, CROSSHAIR_COLOUR.g, CROSSHAIR_COLOUR.b, CROSSHAIR_ALPHA);
   glBegin(GL_TRIANGLES);
-  const float z = -0.1f;
-  glVertex3f(0, 0.005f, z);
-  glVertex3f(0.002f, 0.01f, z);
-  glVertex3f(-0.002f, 0.01f, z);
-  glVertex3f(0, -0.005f, z);
-  glVertex3f(0.002f, -0.01f, z);
-  glVertex3f(-0.002f, -0.01f, z);
-  glVertex3f(0.005f, 0, z);
-  glVertex3f(0.01f, 0.002f, z);
-  glVertex3f(0.01f, -0.002f, z);
-  glVertex3f(-0.005f, 0, z);
-  glVertex3f(-0.01f, 0.002f, z);
-  glVertex3f(-0.01f, -0.002f, z);
+  for (const auto& triangle : CROSSHAIR_TRIANGLES) {
+    for (const auto& corner : triangle) glVertex3f(corner[0], corner[1], CROSSHAIR_Z);
+  }
   glEnd();
 }
 
@@ -248,28 +221,21 @@ namespace {
 void draw_translucent() {
   for (const TranslucentEntry& entry : g_translucent.list.entries) {
     if (entry.slot < 0) continue;
-    if (entry.kind == 2) {
-      if (entry.slot >= MAX_PLAYERS) continue;
-      const MirrorPlayer* player = g_mirror.players[entry.slot].get();
-      if (player != nullptr) draw_halo(*player, {0.5f, 0.4f, 1.0f}, 64, 0.15f, 0.5f, player->size);
+    // Shield entries hold a player slot, every other kind an object slot.
+    const MirrorObject* entity = nullptr;
+    if (entry.kind == TRANSLUCENT_SHIELD) {
+      if (entry.slot < MAX_PLAYERS) entity = g_mirror.players[entry.slot].get();
+    } else if (entry.slot < MAX_OBJECTS) {
+      entity = g_mirror.objects[entry.slot].get();
+    }
+    if (entity == nullptr) continue;
+    if (entry.kind == TRANSLUCENT_EXPLOSION) {
+      draw_explosion(entity->position, entity->kind, entity->age);
       continue;
     }
-    if (entry.slot >= MAX_OBJECTS) continue;
-    const MirrorObject* object = g_mirror.objects[entry.slot].get();
-    if (object == nullptr) continue;
-    switch (entry.kind) {
-      case 1:
-        draw_explosion(object->position, object->kind, object->age);
-        break;
-      case 3:
-        draw_halo(*object, {0.4f, 0.6f, 0.0f}, 64, 0.3f, 0.5f, object->size);
-        break;
-      case 4:
-        draw_halo(*object, {0.6f, 0.0f, 0.0f}, 256, 0.5f, 0.35f, object->size);
-        break;
-      default:
-        break;
-    }
+    const HaloStyle style = halo_style(entry.kind);
+    draw_halo(*entity, style.colour, style.segments, style.centreAlpha, style.rimAlpha,
+              entity->size);
   }
 }
 
@@ -294,7 +260,7 @@ void draw_world() {
       case KIND_NUKE_POWERUP:
       case KIND_WARP_POWERUP:
         draw_facing_model(*object);
-        add_translucent_entity(camera, object->position, i, 3);
+        add_translucent_entity(camera, object->position, i, TRANSLUCENT_POWERUP);
         break;
       case KIND_SHOT:
       case KIND_ASTEROID:
@@ -302,7 +268,7 @@ void draw_world() {
         draw_oriented_model(*object);
         break;
       case KIND_NUKE_EXPLOSION:
-        add_translucent_entity(camera, object->position, i, 4);
+        add_translucent_entity(camera, object->position, i, TRANSLUCENT_NUKE_EXPLOSION);
         break;
       default:
         break;
@@ -314,13 +280,13 @@ void draw_world() {
     if (object == nullptr) continue;
     if ((object->kind == KIND_SMALL_EXPLOSION || object->kind == KIND_SHIP_EXPLOSION) &&
         object->age < 1.0f) {
-      add_translucent_entity(camera, object->position, i, 1);
+      add_translucent_entity(camera, object->position, i, TRANSLUCENT_EXPLOSION);
     }
   }
   for (int i = 0; i < MAX_PLAYERS; ++i) {
     const MirrorPlayer* player = g_mirror.players[i].get();
     if (player != nullptr && i != own_slot && player->shieldActive != 0) {
-      add_translucent_entity(camera, player->position, i, 2);
+      add_translucent_entity(camera, player->position, i, TRANSLUCENT_SHIELD);
     }
   }
   draw_translucent();
