@@ -70,8 +70,8 @@ void cockpit_scene() {
   put_object(11, KIND_SHOT, {0.35f, -0.2f, -2.5f}, 1.0f);
   put_object(12, KIND_NUKE, {-0.5f, 0.35f, -2.0f}, 1.0f, rotation(-60, {0, 1, 0}));
   put_object(20, KIND_SHIELD_POWERUP, {-0.9f, -0.55f, -2.6f}, 0.22f);
-  put_object(30, KIND_SHIP_EXPLOSION, {0.9f, 0.5f, -3.0f}, 0.3f).age = 0.3f;
-  put_object(40, KIND_NUKE_EXPLOSION, {3.2f, -1.8f, -8.0f}, 1.2f);
+  put_object(30, KIND_SHIP_EXPLOSION, {-0.3f, 1.0f, -3.0f}, 0.3f).age = 0.3f;
+  put_object(40, KIND_NUKE_EXPLOSION, {1.0f, 3.2f, -9.0f}, 1.2f);
   MirrorPlayer& other = put_player(1, "Rival", 12, {1.1f, -0.45f, -2.6f});
   other.orientation = rotation(200, {0.3f, 0.95f, 0});
   other.shieldActive = 1;
