@@ -38,9 +38,11 @@ void close_socket() {
 
 // One join attempt: the request, then one reply within the time-out.
 bool attempt_join(JoinReply& reply) {
-  char name[JOIN_REQUEST_SIZE] = {};
-  std::memcpy(name, g_client_settings.PLAYER_NAME, JOIN_REQUEST_SIZE - 1);
-  if (!send_bytes(name, sizeof name)) {
+  char name[sizeof g_client_settings.PLAYER_NAME + 1] = {};
+  std::memcpy(name, g_client_settings.PLAYER_NAME, sizeof g_client_settings.PLAYER_NAME);
+  std::uint8_t request[JOIN_REQUEST_SIZE];
+  encode_join_request(name, request);
+  if (!send_bytes(request, sizeof request)) {
     std::puts("Write Error in Connect Server");
     fatal_exit(1);
   }

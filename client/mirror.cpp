@@ -4,6 +4,7 @@
 
 #include "client/hooks.h"
 #include "render/core/model.h"
+#include "render/core/view.h"
 
 namespace zbx {
 
@@ -102,20 +103,9 @@ void apply_sound_event(const WorldMirror& mirror, const SoundEventMessage& m) {
                                                        mirror.join.worldWidth));
 }
 
-namespace {
-// One axis of the offset to the nearest wrapped image; ±W itself stays.
-float fold(float d, float w) {
-  if (d > w) d = static_cast<float>(static_cast<double>(d) - 2.0 * w);
-  if (d < -w) d = static_cast<float>(static_cast<double>(d) + 2.0 * w);
-  return d;
-}
-}  // namespace
-
-Vector3f sound_position(Vector3f p, Vector3f own, const Matrix3f& r, float worldWidth) {
-  const Vector3f d{fold(p.x - own.x, worldWidth), fold(p.y - own.y, worldWidth),
-                   fold(p.z - own.z, worldWidth)};
-  return {r[0] * d.x + r[1] * d.y + r[2] * d.z, r[3] * d.x + r[4] * d.y + r[5] * d.z,
-          r[6] * d.x + r[7] * d.y + r[8] * d.z};
+Vector3f sound_position(Vector3f p, Vector3f own, const Matrix3f& flightOrientation,
+                        float worldWidth) {
+  return to_camera(wrapped_offset(p, own, worldWidth), flightOrientation);
 }
 
 }  // namespace zbx
