@@ -53,8 +53,8 @@ inline constexpr int SINGLE_PLAYER_PORT = 12345;
 // The connection of the current game and its receiver. Per process; the
 // socket and the receiver are replaced at every game.
 struct ClientConnection {
-  int socket = -1;          // open from ConnectServer until the game has ended
-  sockaddr_in server{};     // SERVER_IP:SERVER_PORT
+  int socket = -1;           // open from ConnectServer until the game has ended
+  sockaddr_in server{};      // SERVER_IP:SERVER_PORT
   KeyStateArray KeyState{};  // held keys, sent once a second
   // Receive time-out of the join and of the receiver; tests shorten it.
   std::chrono::milliseconds receiveTimeout{5000};
@@ -73,16 +73,16 @@ extern ClientConnection g_connection;
 
 // Play state of the game on screen (window-system thread only).
 struct PlayState {
-  bool inGame = false;      // StartGame succeeded, no ending sequence yet
+  bool inGame = false;       // StartGame succeeded, no ending sequence yet
   bool holdsMirror = false;  // this thread holds the mirror mutex
-  int scoreTable = 0;       // SCORE_KEY held
-  int reverseView = 0;      // REVERSE_VIEW_KEY held
+  int scoreTable = 0;        // SCORE_KEY held
+  int reverseView = 0;       // REVERSE_VIEW_KEY held
   int engineLoop = -1;
   int shieldLoop = -1;
   int beatCounter = BEAT_PERIOD;
   int beatPeriod = BEAT_PERIOD;
   int beatToggle = 0;
-  timeval lastUpdate{};    // time of the last SendUpdate
+  timeval lastUpdate{};     // time of the last SendUpdate
   timeval previousFrame{};  // end of the previous frame
 };
 extern PlayState g_play;

@@ -65,8 +65,7 @@ bool stop_server_thread() {
 
 int start_single_player_game() {
   if (g_server_running.load() != 0) return -1;
-  std::snprintf(g_client_settings.SERVER_IP, sizeof g_client_settings.SERVER_IP, "%s",
-                "127.0.0.1");
+  std::snprintf(g_client_settings.SERVER_IP, sizeof g_client_settings.SERVER_IP, "%s", "127.0.0.1");
   g_client_settings.SERVER_PORT = SINGLE_PLAYER_PORT;
   start_server_thread(0);
   g_local_server.privateGame = true;

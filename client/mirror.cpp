@@ -98,9 +98,9 @@ void apply_sound_event(const WorldMirror& mirror, const SoundEventMessage& m) {
   const int slot = mirror.join.slot;
   if (slot < 0 || slot >= MAX_PLAYERS || !mirror.players[slot]) return;
   const MirrorPlayer& own = *mirror.players[slot];
-  g_client_hooks.play_sound_at(m.sound, sound_position(m.position, own.position,
-                                                       own.flightOrientation,
-                                                       mirror.join.worldWidth));
+  g_client_hooks.play_sound_at(
+      m.sound,
+      sound_position(m.position, own.position, own.flightOrientation, mirror.join.worldWidth));
 }
 
 Vector3f sound_position(Vector3f p, Vector3f own, const Matrix3f& flightOrientation,
