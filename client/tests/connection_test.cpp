@@ -29,11 +29,13 @@ class JoinTest : public ::testing::Test {
 };
 
 TEST_F(JoinTest, ProbeThenNameThenJoinInfoFromTheReply) {
-  server.reply.slot = 3;
-  server.reply.gameType = 2;
-  server.reply.worldWidth = 12.5f;
-  server.reply.maxShield = 250;
-  server.reply.maxArmor = 900;
+  JoinReply r = server.reply();
+  r.slot = 3;
+  r.gameType = 2;
+  r.worldWidth = 12.5f;
+  r.maxShield = 250;
+  r.maxArmor = 900;
+  server.set_reply(r);
   std::snprintf(g_client_settings.PLAYER_NAME, sizeof g_client_settings.PLAYER_NAME, "Ace");
   ASSERT_EQ(ConnectServer(), 0);
   EXPECT_EQ(g_mirror.join.slot, 3);
@@ -78,7 +80,7 @@ TEST_F(JoinTest, ReplyWithASlotOutsideTheTableIsNoReply) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(ConnectServer(), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error connecting to server, retrying\n");
-  EXPECT_EQ(g_mirror.join.slot, server.reply.slot);
+  EXPECT_EQ(g_mirror.join.slot, server.reply().slot);
 }
 
 TEST_F(JoinTest, ShortReplyIsNoReply) {
@@ -89,7 +91,7 @@ TEST_F(JoinTest, ShortReplyIsNoReply) {
     server.send_to_client(std::vector<std::uint8_t>(19, 0));
     server.wait_for([&] { return server.of_size(JOIN_REQUEST_SIZE).size() >= 2; });
     std::vector<std::uint8_t> reply(JOIN_REPLY_SIZE + 30, 0);  // longer: cut to 20
-    encode_join_reply(server.reply, reply.data());
+    encode_join_reply(server.reply(), reply.data());
     server.send_to_client(reply);
   });
   testing::internal::CaptureStdout();

@@ -153,12 +153,12 @@ class FakeServer {
     port_ = ntohs(a.sin_port);
     timeval tv{0, 20000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    reply.slot = 2;
-    reply.gameType = 1;
-    reply.maxPlayers = 8;
-    reply.worldWidth = 10.0f;
-    reply.maxShield = 300;
-    reply.maxArmor = 1000;
+    reply_.slot = 2;
+    reply_.gameType = 1;
+    reply_.maxPlayers = 8;
+    reply_.worldWidth = 10.0f;
+    reply_.maxShield = 300;
+    reply_.maxArmor = 1000;
   }
   ~FakeServer() {
     stop();
@@ -174,7 +174,14 @@ class FakeServer {
   }
   int port() const { return port_; }
 
-  JoinReply reply;
+  JoinReply reply() {
+    std::lock_guard<std::mutex> g(lock_);
+    return reply_;
+  }
+  void set_reply(const JoinReply& r) {
+    std::lock_guard<std::mutex> g(lock_);
+    reply_ = r;
+  }
   std::atomic<bool> answerJoins{true};
   std::atomic<int> badSlotReplies{0};  // first joins answered with slot 256
 
@@ -235,7 +242,7 @@ class FakeServer {
       }
       if (n == static_cast<ssize_t>(JOIN_REQUEST_SIZE) && answerJoins) {
         std::uint8_t out[JOIN_REPLY_SIZE];
-        JoinReply r = reply;
+        JoinReply r = reply();
         if (badSlotReplies.load() > 0) {
           --badSlotReplies;
           r.slot = 256;
@@ -253,6 +260,7 @@ class FakeServer {
   std::mutex lock_;
   std::vector<Datagram> received_;
   sockaddr_in client_{};
+  JoinReply reply_;
 };
 
 // --- Snapshot builders ---
