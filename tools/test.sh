@@ -1,10 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds and runs the whole test suite: the plain
-# build, then the same tests under AddressSanitizer+UndefinedBehaviorSanitizer
-# and under ThreadSanitizer.
+# Installs what is needed, builds and runs the whole test suite, once per
+# build flavour named in ZBX_TEST_SUITES (default: "plain"; also "asan" for
+# AddressSanitizer+UndefinedBehaviorSanitizer and "tsan" for ThreadSanitizer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/deps.sh
-export HOME="$(mktemp -d)"   # tests never touch the real home directory
-tools/build.sh build
-(cd build && ctest --output-on-failure -j2 --timeout 900)
+HOME="$(mktemp -d)"   # tests never touch the real home directory
+export HOME
+trap 'rm -rf "$HOME"' EXIT
+
+# run_suite BUILD_DIR [CMAKE_ARGS...]: configure, build and run every test there.
+run_suite() {
+  local dir="$1"
+  shift
+  echo "== $dir"
+  tools/build.sh "$dir" "$@"
+  (cd "$dir" && ctest --output-on-failure -j2 --timeout 900)
+}
+
+for suite in ${ZBX_TEST_SUITES:-plain}; do
+  case "$suite" in
+    plain) run_suite build ;;
+    asan) run_suite build-asan -DZBX_SANITIZE=address,undefined ;;
+    tsan) run_suite build-tsan -DZBX_SANITIZE=thread ;;
+    *) echo "unknown test suite: $suite" >&2; exit 2 ;;
+  esac
+done
