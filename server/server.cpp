@@ -27,7 +27,7 @@
 
 namespace zbx {
 
-std::atomic<int> g_server_stop{0};
+// g_server_stop lives with the simulation loop (simulation.cpp).
 std::atomic<int> g_server_running{0};
 ServerState g_server;
 
