@@ -24,14 +24,6 @@
 
 namespace zbx {
 
-// Until the start-up library is merged: weak stand-ins, overridden by the real ones.
-[[gnu::weak]] UserPaths g_paths;
-[[gnu::weak]] void load_server_settings(const char*) {}
-[[gnu::weak]] void fatal_exit(int status) {
-  std::fflush(stdout);
-  std::_Exit(status);
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
