@@ -14,12 +14,6 @@
 #include "server/world.h"
 #include "startup/settings.h"
 
-namespace zbx {
-// Until the settings loader is merged: the record with its defaults. Weak, so
-// the real definition wins once it links in.
-[[gnu::weak]] ServerSettings g_server_settings;
-}  // namespace zbx
-
 namespace {
 
 using namespace zbx;
