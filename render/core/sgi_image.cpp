@@ -25,24 +25,25 @@ bool fail(std::string* error, const char* why) {
   return false;
 }
 
-// Expands one compressed row into width bytes (the rest stays 0).
-bool expand_row(std::span<const std::uint8_t> in, std::uint8_t* row, std::size_t width) {
+// Expands one compressed row into width bytes (the rest stays 0); nullptr on
+// success, else what is wrong.
+const char* expand_row(std::span<const std::uint8_t> in, std::uint8_t* row, std::size_t width) {
   std::size_t i = 0, x = 0;
   while (i < in.size()) {
     std::uint8_t control = in[i++];
     std::size_t count = control & 0x7f;
-    if (count == 0) return true;
-    if (x + count > width) return false;
+    if (count == 0) return nullptr;
+    if (x + count > width) return "row does not fit the width";
     if (control & 0x80) {
-      if (count > in.size() - i) return false;
+      if (count > in.size() - i) return "row ends inside a run";
       for (std::size_t k = 0; k < count; ++k) row[x++] = in[i++];
     } else {
-      if (i >= in.size()) return false;
+      if (i >= in.size()) return "row ends inside a run";
       std::uint8_t value = in[i++];
       for (std::size_t k = 0; k < count; ++k) row[x++] = value;
     }
   }
-  return true;  // a row may end with its bytes instead of a 0 control byte
+  return nullptr;  // a row may end with its bytes instead of a 0 control byte
 }
 
 }  // namespace
@@ -73,8 +74,8 @@ bool decode_sgi_image(std::span<const std::uint8_t> file, SgiImage& out, std::st
         return fail(error, "row outside the file");
       }
       std::fill(row.begin(), row.end(), 0);
-      if (!expand_row(file.subspan(start, size), row.data(), width)) {
-        return fail(error, "row does not fit the width");
+      if (const char* why = expand_row(file.subspan(start, size), row.data(), width)) {
+        return fail(error, why);
       }
       // Channel 2 goes first in a texel.
       std::uint8_t* texel = rgba.data() + y * width * 4 + (2 - c);

@@ -47,8 +47,7 @@ void make_starfield(Starfield& field, RandomSource random) {
       d = {0.0f, 1.0f, 0.0f};
       len = 1.0f;
     }
-    s.direction = {d.x / len * STAR_DISTANCE, d.y / len * STAR_DISTANCE,
-                   d.z / len * STAR_DISTANCE};
+    s.direction = {d.x / len * STAR_DISTANCE, d.y / len * STAR_DISTANCE, d.z / len * STAR_DISTANCE};
   }
 }
 

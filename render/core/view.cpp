@@ -33,8 +33,7 @@ Vector3f wrapped_offset(Vector3f p, Vector3f own, float W) {
 }
 
 Vector3f to_camera(Vector3f d, const Matrix3f& flightOrientation) {
-  return {dot(flightOrientation, 0, d), dot(flightOrientation, 1, d),
-          dot(flightOrientation, 2, d)};
+  return {dot(flightOrientation, 0, d), dot(flightOrientation, 1, d), dot(flightOrientation, 2, d)};
 }
 
 Vector3f model_offset(Vector3f d, float size, const Matrix3f& orientation, Vector3f v) {
