@@ -226,6 +226,20 @@ class DedicatedServer(unittest.TestCase):
         self.assertEqual(summary["players"], "3")
         self.assertEqual(summary["others_own_fields"], "0")
 
+    def test_port_in_use_is_a_bind_error(self):
+        first = self.server()
+        home = tempfile.mkdtemp(prefix="zbx-net-")
+        try:
+            conf = os.path.join(home, "server.conf")
+            with open(conf, "w") as f:
+                f.write("MAX_NUMBER_OF_PLAYERS=2\nGAME_PORT=%d\n" % first.port)
+            r = subprocess.run([ZBX3D, "-ds", "-scf", conf], capture_output=True, text=True,
+                               timeout=20, env=dict(os.environ, HOME=home))
+            self.assertEqual(r.returncode, 4)
+            self.assertEqual(r.stdout, "bind error\n")
+        finally:
+            shutil.rmtree(home, ignore_errors=True)
+
     def test_malformed_datagrams_of_every_length_are_ignored(self):
         s = self.server()
         rng = random.Random(5)
