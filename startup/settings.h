@@ -4,10 +4,17 @@
 // about to use it); the client record only on the window-system thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
 namespace zbx {
+
+// Size of the reader's key and value buffers; a key or value line must fit
+// in one of them with its terminating "=" or newline.
+constexpr int SETTINGS_BUFFER_SIZE = 80;
+// Longest per-user path or path option, in characters.
+constexpr std::size_t MAX_PATH_CHARS = 79;
 
 // Handler for read_settings_file: key and value are NUL-terminated and valid
 // only during the call.
@@ -70,12 +77,10 @@ struct ServerSettings {
 };
 
 struct KeyBindings {
-  char SCORE_KEY = 0, FIRE_KEY = 0, SHIELD_KEY = 0, WARP_KEY = 0, NUKE_KEY = 0,
-       QUIT_KEY = 0, Z_FORWARD_KEY = 0, Z_BACKWARD_KEY = 0,
-       X_FORWARD_ROTATE_KEY = 0, X_BACKWARD_ROTATE_KEY = 0,
-       Y_FORWARD_ROTATE_KEY = 0, Y_BACKWARD_ROTATE_KEY = 0,
-       Z_FORWARD_ROTATE_KEY = 0, Z_BACKWARD_ROTATE_KEY = 0,
-       REVERSE_VIEW_KEY = 0;
+  char SCORE_KEY = 0, FIRE_KEY = 0, SHIELD_KEY = 0, WARP_KEY = 0, NUKE_KEY = 0, QUIT_KEY = 0,
+       Z_FORWARD_KEY = 0, Z_BACKWARD_KEY = 0, X_FORWARD_ROTATE_KEY = 0, X_BACKWARD_ROTATE_KEY = 0,
+       Y_FORWARD_ROTATE_KEY = 0, Y_BACKWARD_ROTATE_KEY = 0, Z_FORWARD_ROTATE_KEY = 0,
+       Z_BACKWARD_ROTATE_KEY = 0, REVERSE_VIEW_KEY = 0;
 };
 
 struct ClientSettings {
@@ -94,10 +99,22 @@ extern ClientSettings g_client_settings;
 // Defaults, then the file at path if it opens. Values outside safe ranges are
 // brought into range (see README, "Server settings").
 void load_server_settings(const char* path);
+// Stores one server key into g_server_settings; unknown keys are ignored.
+void server_settings_handler(const char* key, const char* value);
+// Brings values that would crash, stall or poison a server into a safe range.
+void sanitize_server_settings(ServerSettings& settings);
+
 // Defaults (bindings excepted), then the client settings path if it opens.
 void load_client_settings();
+// Stores one client key into g_client_settings; unknown keys are ignored.
+void client_settings_handler(const char* key, const char* value);
 // Writes the 21 lines of the client settings path.
 void save_client_settings();
+
+// Integer text as atoi reads it, saturated to the int range.
+int settings_int(const char* text);
+// Float text as strtod reads it, rounded to float (out of range: infinity).
+float settings_float(const char* text);
 
 // The four per-user paths (at most 79 characters each).
 struct UserPaths {
@@ -107,6 +124,15 @@ struct UserPaths {
   std::string single_settings;  // "%s/ZBXServerSingleConfig"
 };
 extern UserPaths g_paths;
+
+// Creates "$HOME/.zbx3d" with the default files on a first run and sets
+// g_paths; on failure prints one line and ends the process with status 1.
+void prepare_user_files();
+// The testable core of prepare_user_files: 0 on success, else the exit status
+// with the line to print in message.
+int prepare_user_dir(const char* home, UserPaths& paths, std::string& message);
+// Copies the shared default file name into directory; 1 on success, 0 if not.
+int install_default_file(const char* directory, const char* name);
 
 // Data prefix: $ZBX3D_DATA_PREFIX if set, else the compiled-in prefix.
 const char* data_prefix();

@@ -1,0 +1,122 @@
+// Client settings: defaults, the key handler and the 21-line save.
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "startup/settings.h"
+
+namespace zbx {
+
+ClientSettings g_client_settings;
+
+namespace {
+
+// Binding keys in the order the handler tests them.
+struct BindingKey {
+  const char* name;
+  char KeyBindings::*field;
+};
+
+#define ZBX_BINDING(k) \
+  { #k, &KeyBindings::k }
+constexpr BindingKey kBindingKeys[] = {
+    ZBX_BINDING(SCORE_KEY),
+    ZBX_BINDING(FIRE_KEY),
+    ZBX_BINDING(SHIELD_KEY),
+    ZBX_BINDING(WARP_KEY),
+    ZBX_BINDING(NUKE_KEY),
+    ZBX_BINDING(Z_FORWARD_KEY),
+    ZBX_BINDING(Z_BACKWARD_KEY),
+    ZBX_BINDING(X_FORWARD_ROTATE_KEY),
+    ZBX_BINDING(X_BACKWARD_ROTATE_KEY),
+    ZBX_BINDING(Y_FORWARD_ROTATE_KEY),
+    ZBX_BINDING(Y_BACKWARD_ROTATE_KEY),
+    ZBX_BINDING(Z_FORWARD_ROTATE_KEY),
+    ZBX_BINDING(Z_BACKWARD_ROTATE_KEY),
+    ZBX_BINDING(REVERSE_VIEW_KEY),
+    ZBX_BINDING(QUIT_KEY),
+};
+#undef ZBX_BINDING
+
+static_assert(std::size(kBindingKeys) == sizeof(KeyBindings));
+
+// Copies text into a fixed field when it fits with its NUL and is at least
+// min_length long; otherwise the field keeps its value.
+template <std::size_t N>
+void copy_if_fits(char (&field)[N], const char* text, std::size_t min_length) {
+  std::size_t length = std::strlen(text);
+  if (length < min_length || length >= N) return;
+  std::memcpy(field, text, length + 1);
+}
+
+}  // namespace
+
+void client_settings_handler(const char* key, const char* value) {
+  ClientSettings& s = g_client_settings;
+  if (std::strcmp(key, "SCREEN_WIDTH") == 0) {
+    int v = settings_int(value);
+    if (v >= 320 && v <= 1600) s.SCREEN_WIDTH = v;
+  } else if (std::strcmp(key, "SCREEN_HEIGHT") == 0) {
+    int v = settings_int(value);
+    if (v >= 240 && v <= 1200) s.SCREEN_HEIGHT = v;
+  } else if (std::strcmp(key, "PLAYER_NAME") == 0) {
+    copy_if_fits(s.PLAYER_NAME, value, 1);
+  } else if (std::strcmp(key, "SERVER_IP") == 0) {
+    // Too long for the field: ignored, like an over-long player name.
+    copy_if_fits(s.SERVER_IP, value, 0);
+  } else if (std::strcmp(key, "SERVER_PORT") == 0) {
+    s.SERVER_PORT = settings_int(value);
+  } else if (std::strcmp(key, "VOLUME") == 0) {
+    s.VOLUME = settings_int(value);
+  } else {
+    for (const BindingKey& b : kBindingKeys) {
+      if (std::strcmp(key, b.name) == 0) {
+        s.keys.*b.field = value[0];
+        return;
+      }
+    }
+  }
+}
+
+void load_client_settings() {
+  ClientSettings& s = g_client_settings;
+  // Bindings have no defaults: a reload keeps those the file does not set.
+  const KeyBindings keys = s.keys;
+  s = ClientSettings{};
+  s.keys = keys;
+  if (std::FILE* file = std::fopen(g_paths.client_settings.c_str(), "r")) {
+    read_settings_file(file, client_settings_handler);
+    std::fclose(file);
+  }
+}
+
+void save_client_settings() {
+  std::FILE* file = std::fopen(g_paths.client_settings.c_str(), "w");
+  if (file == nullptr) return;
+  const ClientSettings& s = g_client_settings;
+  const KeyBindings& k = s.keys;
+  std::fprintf(file, "SERVER_IP=%s\n", s.SERVER_IP);
+  std::fprintf(file, "SERVER_PORT=%d\n", s.SERVER_PORT);
+  std::fprintf(file, "PLAYER_NAME=%s\n", s.PLAYER_NAME);
+  std::fprintf(file, "SCREEN_WIDTH=%d\n", s.SCREEN_WIDTH);
+  std::fprintf(file, "SCREEN_HEIGHT=%d\n", s.SCREEN_HEIGHT);
+  std::fprintf(file, "VOLUME=%d\n", s.VOLUME);
+  std::fprintf(file, "SCORE_KEY=%c\n", k.SCORE_KEY);
+  std::fprintf(file, "FIRE_KEY=%c\n", k.FIRE_KEY);
+  std::fprintf(file, "SHIELD_KEY=%c\n", k.SHIELD_KEY);
+  std::fprintf(file, "WARP_KEY=%c\n", k.WARP_KEY);
+  std::fprintf(file, "NUKE_KEY=%c\n", k.NUKE_KEY);
+  std::fprintf(file, "QUIT_KEY=%c\n", k.QUIT_KEY);
+  std::fprintf(file, "Z_FORWARD_KEY=%c\n", k.Z_FORWARD_KEY);
+  std::fprintf(file, "Z_BACKWARD_KEY=%c\n", k.Z_BACKWARD_KEY);
+  std::fprintf(file, "X_FORWARD_ROTATE_KEY=%c\n", k.X_FORWARD_ROTATE_KEY);
+  std::fprintf(file, "X_BACKWARD_ROTATE_KEY=%c\n", k.X_BACKWARD_ROTATE_KEY);
+  std::fprintf(file, "Y_FORWARD_ROTATE_KEY=%c\n", k.Y_FORWARD_ROTATE_KEY);
+  std::fprintf(file, "Y_BACKWARD_ROTATE_KEY=%c\n", k.Y_BACKWARD_ROTATE_KEY);
+  std::fprintf(file, "Z_FORWARD_ROTATE_KEY=%c\n", k.Z_FORWARD_ROTATE_KEY);
+  std::fprintf(file, "Z_BACKWARD_ROTATE_KEY=%c\n", k.Z_BACKWARD_ROTATE_KEY);
+  std::fprintf(file, "REVERSE_VIEW_KEY=%c\n", k.REVERSE_VIEW_KEY);
+  std::fclose(file);
+}
+
+}  // namespace zbx

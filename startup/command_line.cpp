@@ -1,0 +1,44 @@
+// Command-line scanning for zbx3d.
+#include "startup/command_line.h"
+
+#include <cstring>
+
+namespace zbx {
+
+CommandLine parse_command_line(int argc, const char* const* argv) {
+  CommandLine line;
+  for (int i = 1; i < argc; ++i) {
+    const char* word = argv[i] != nullptr ? argv[i] : "";
+    std::optional<std::string>* target = nullptr;
+    if (std::strcmp(word, "-cf") == 0) {
+      target = &line.client_settings;
+    } else if (std::strcmp(word, "-scf") == 0) {
+      target = &line.server_settings;
+    } else if (std::strcmp(word, "-ds") == 0) {
+      line.dedicated = true;
+      continue;
+    } else {
+      const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "zbx3d";
+      line.status = 1;
+      line.message = std::string("\nUsage: ") + program + " -cf Configuration_Filename";
+      return line;
+    }
+    // An option without its file as the last word does nothing.
+    if (i + 1 >= argc) break;
+    const char* file = argv[++i] != nullptr ? argv[i] : "";
+    if (std::strlen(file) > MAX_PATH_CHARS) {
+      line.status = 1;
+      line.message = std::string("Path longer than 79 characters after ") + word + ": " + file;
+      return line;
+    }
+    *target = file;
+  }
+  return line;
+}
+
+void apply_command_line(const CommandLine& line, UserPaths& paths) {
+  if (line.client_settings) paths.client_settings = *line.client_settings;
+  if (line.server_settings) paths.server_settings = *line.server_settings;
+}
+
+}  // namespace zbx

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "startup/settings.h"
+#include "startup/tests/test_util.h"
+
+namespace zbx {
+namespace {
+
+class ServerSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { g_server_settings = ServerSettings{}; }
+  void load(const std::string& text) {
+    std::string path = dir_.file("server.cfg");
+    test::write_file(path, text);
+    load_server_settings(path.c_str());
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(ServerSettingsTest, MissingFileGivesDefaultsAndKeepsUndefaultedKeys) {
+  g_server_settings.MAX_NUMBER_OF_PLAYERS = 4;
+  g_server_settings.SHOT_KEEP_ALIVE = 7;
+  g_server_settings.SHIP_DEAD_TIME = 9;
+  g_server_settings.START_LIVES = 99;
+  g_server_settings.SHOT_SPEED = 5.0f;
+  load_server_settings(dir_.file("absent").c_str());
+  const ServerSettings& s = g_server_settings;
+  EXPECT_EQ(s.START_LIVES, 3);
+  EXPECT_EQ(s.SHOT_SPEED, 0.14f);
+  EXPECT_EQ(s.GAME_PORT, 12346);
+  EXPECT_EQ(s.ROTATION_SPEED, 1.2f);
+  EXPECT_EQ(s.MAX_NUMBER_OF_PLAYERS, 4);
+  EXPECT_EQ(s.SHOT_KEEP_ALIVE, 7);
+  EXPECT_EQ(s.SHIP_DEAD_TIME, 9);
+}
+
+TEST_F(ServerSettingsTest, FileValuesOverrideDefaults) {
+  load(
+      "WORLD_WIDTH=12.5\nNUKE_SPEED=0.5\nNUKE_EXPLOSTION_GROWTH_SPEED=0.07\n"
+      "MAX_NUMBER_OF_PLAYERS=8\nGAME_TYPE=2\nBOT_NUKE_ODDS=0\nshot_speed=9\n");
+  const ServerSettings& s = g_server_settings;
+  EXPECT_EQ(s.WORLD_WIDTH, 12.5f);
+  EXPECT_EQ(s.NUKE_SPEED, 0.5f);
+  EXPECT_EQ(s.NUKE_EXPLOSTION_GROWTH_SPEED, 0.07f);
+  EXPECT_EQ(s.SHOT_SPEED, 0.14f);  // lower-case key ignored
+  EXPECT_EQ(s.MAX_NUMBER_OF_PLAYERS, 8);
+  EXPECT_EQ(s.GAME_TYPE, 2);
+  EXPECT_EQ(s.BOT_NUKE_ODDS, 0);
+}
+
+TEST_F(ServerSettingsTest, EveryKeyReachesItsOwnField) {
+  // Give each key a distinct value and check that no two fields share one.
+  const char* int_keys[] = {"MAX_NUMBER_OF_PLAYERS",
+                            "GAME_TYPE",
+                            "GAME_PORT",
+                            "SHOT_KEEP_ALIVE",
+                            "SHIP_DEAD_TIME",
+                            "START_LIVES",
+                            "MAX_KILLS",
+                            "MAX_SHIELD",
+                            "START_SHIELD",
+                            "MAX_ARMOR",
+                            "START_ARMOR",
+                            "ASTEROID_SCORE",
+                            "SHIP_SCORE",
+                            "NEW_ASTEROID_TIME",
+                            "ASTEROID_TIME_SPEEDUP",
+                            "MIN_ASTEROID_TIME",
+                            "START_ASTEROIDS",
+                            "SHOT_DAMAGE",
+                            "NUKE_DAMAGE",
+                            "NUKE_SHIELD_DRAIN",
+                            "COLLISION_DAMAGE",
+                            "POWERUP_ALIVE_TIME",
+                            "NUKE_ALIVE_TIME",
+                            "NUKE_EXPLOSION_ALIVE_TIME",
+                            "SHOT_ALIVE_TIME",
+                            "BOT_FIRE_TIME",
+                            "BOT_NUKE_ODDS",
+                            "BOT_SHIELD_TIME",
+                            "START_WARPS",
+                            "START_NUKES",
+                            "PRIZE_ODDS",
+                            "SHIELD_POWERUP_VALUE",
+                            "ARMOR_POWERUP_VALUE"};
+  std::string text;
+  int n = 1000;
+  for (const char* k : int_keys) text += std::string(k) + "=" + std::to_string(n++) + "\n";
+  load(text);
+  const ServerSettings& s = g_server_settings;
+  EXPECT_EQ(s.MAX_NUMBER_OF_PLAYERS, 1000);
+  EXPECT_EQ(s.GAME_PORT, 1002);
+  EXPECT_EQ(s.SHIP_DEAD_TIME, 1004);
+  EXPECT_EQ(s.START_LIVES, 1005);
+  EXPECT_EQ(s.ASTEROID_TIME_SPEEDUP, 1014);
+  EXPECT_EQ(s.NUKE_EXPLOSION_ALIVE_TIME, 1023);
+  EXPECT_EQ(s.SHOT_ALIVE_TIME, 1024);
+  EXPECT_EQ(s.ARMOR_POWERUP_VALUE, 1032);
+}
+
+TEST_F(ServerSettingsTest, NumbersConvertLikeAtoiAndStrtod) {
+  load(
+      "START_LIVES=  -7xyz\nMAX_KILLS=abc\nSHIP_SIZE=2.5e-1junk\nSHOT_SPEED=.5\n"
+      "START_ARMOR=99999999999\nMAX_ARMOR=-99999999999\n");
+  const ServerSettings& s = g_server_settings;
+  EXPECT_EQ(s.START_LIVES, -7);
+  EXPECT_EQ(s.MAX_KILLS, 0);
+  EXPECT_EQ(s.SHIP_SIZE, 0.25f);
+  EXPECT_EQ(s.SHOT_SPEED, 0.5f);
+  EXPECT_EQ(s.START_ARMOR, 2147483647);  // saturated, not wrapped
+  EXPECT_EQ(s.MAX_ARMOR, -2147483647 - 1);
+}
+
+TEST_F(ServerSettingsTest, UnsafeValuesAreBroughtIntoRange) {
+  load("GAME_SLEEP=0\nNET_SLEEP_TIME=-5\nNUM_BOTS=40\nPACKET_SIZE=5000\n");
+  EXPECT_EQ(g_server_settings.GAME_SLEEP, 1);
+  EXPECT_EQ(g_server_settings.NET_SLEEP_TIME, 0);
+  EXPECT_EQ(g_server_settings.NUM_BOTS, 32);
+  EXPECT_EQ(g_server_settings.PACKET_SIZE, 1502);
+
+  load("GAME_SLEEP=-100\nNET_SLEEP_TIME=70000\nNUM_BOTS=-1\nPACKET_SIZE=0\n");
+  EXPECT_EQ(g_server_settings.GAME_SLEEP, 1);
+  EXPECT_EQ(g_server_settings.NET_SLEEP_TIME, 60000);
+  EXPECT_EQ(g_server_settings.NUM_BOTS, 0);
+  EXPECT_EQ(g_server_settings.PACKET_SIZE, 1);
+
+  load("GAME_SLEEP=2000000000\n");
+  EXPECT_EQ(g_server_settings.GAME_SLEEP, 60000);
+}
+
+TEST_F(ServerSettingsTest, IntendedValuesAtTheEdgesStay) {
+  load(
+      "GAME_SLEEP=1\nNET_SLEEP_TIME=0\nNUM_BOTS=32\nPACKET_SIZE=1502\nWORLD_WIDTH=0.001\n"
+      "SHOT_SPEED=-0.3\nGAME_PORT=99999\nBOT_NUKE_ODDS=-4\n");
+  const ServerSettings& s = g_server_settings;
+  EXPECT_EQ(s.GAME_SLEEP, 1);
+  EXPECT_EQ(s.NET_SLEEP_TIME, 0);
+  EXPECT_EQ(s.NUM_BOTS, 32);
+  EXPECT_EQ(s.PACKET_SIZE, 1502);
+  EXPECT_EQ(s.WORLD_WIDTH, 0.001f);
+  EXPECT_EQ(s.SHOT_SPEED, -0.3f);
+  EXPECT_EQ(s.GAME_PORT, 99999);
+  EXPECT_EQ(s.BOT_NUKE_ODDS, -4);
+}
+
+TEST_F(ServerSettingsTest, NonFiniteFloatsAndBadWorldWidthKeepDefaults) {
+  load(
+      "SHOT_SPEED=nan\nNUKE_SPEED=inf\nROTATION_SPEED=-infinity\nSHIP_SIZE=1e300\n"
+      "DECELERATION_CONSTANT=0.5\nWORLD_WIDTH=letters\n");
+  const ServerSettings& s = g_server_settings;
+  EXPECT_EQ(s.SHOT_SPEED, 0.14f);
+  EXPECT_EQ(s.NUKE_SPEED, 0.14f);
+  EXPECT_EQ(s.ROTATION_SPEED, 1.2f);
+  EXPECT_EQ(s.SHIP_SIZE, 0.2f);
+  EXPECT_EQ(s.DECELERATION_CONSTANT, 0.5f);
+  EXPECT_EQ(s.WORLD_WIDTH, 10.0f);
+
+  load("WORLD_WIDTH=-3\n");
+  EXPECT_EQ(g_server_settings.WORLD_WIDTH, 10.0f);
+}
+
+TEST_F(ServerSettingsTest, SinglePlayerValuesDoNotLeakIntoTheNextLoad) {
+  std::string single = dir_.file("single");
+  test::write_file(single, "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=12345\nNUM_BOTS=2\n");
+  load_server_settings(single.c_str());
+  EXPECT_EQ(g_server_settings.MAX_NUMBER_OF_PLAYERS, 1);
+  g_server_settings.GAME_TYPE = 0;  // what a single-player server does to it
+  load("START_LIVES=5\n");
+  EXPECT_EQ(g_server_settings.GAME_PORT, 12346);
+  EXPECT_EQ(g_server_settings.NUM_BOTS, 0);
+  EXPECT_EQ(g_server_settings.GAME_TYPE, 1);
+  EXPECT_EQ(g_server_settings.MAX_NUMBER_OF_PLAYERS, 1);  // no default: kept
+}
+
+TEST_F(ServerSettingsTest, ShippedDefaultFilesLoadAsDocumented) {
+  const char* prefix = std::getenv("ZBX3D_DATA_PREFIX");
+  if (prefix == nullptr) GTEST_SKIP() << "ZBX3D_DATA_PREFIX not set";
+  std::string conf = std::string(prefix) + "/zbx3d/conf/";
+  load_server_settings((conf + "ZBXServerSingleConfig").c_str());
+  EXPECT_EQ(g_server_settings.MAX_NUMBER_OF_PLAYERS, 1);
+  EXPECT_EQ(g_server_settings.GAME_PORT, 12345);
+  EXPECT_EQ(g_server_settings.PACKET_SIZE, 1024);  // the last line was read
+  ServerSettings single = g_server_settings;
+  load_server_settings((conf + "ZBXServerConfig").c_str());
+  EXPECT_EQ(g_server_settings.MAX_NUMBER_OF_PLAYERS, 8);
+  EXPECT_EQ(g_server_settings.GAME_PORT, 12346);
+  EXPECT_EQ(g_server_settings.PACKET_SIZE, 1024);
+  // Both files spell out the built-in values for everything else.
+  ServerSettings defaults;
+  EXPECT_EQ(g_server_settings.SHOT_SPEED, defaults.SHOT_SPEED);
+  EXPECT_EQ(g_server_settings.DECELERATION_CONSTANT, defaults.DECELERATION_CONSTANT);
+  EXPECT_EQ(g_server_settings.START_LIVES, defaults.START_LIVES);
+  EXPECT_EQ(single.BOT_RATIO_INCREASE, defaults.BOT_RATIO_INCREASE);
+  EXPECT_EQ(single.NUKE_EXPLOSTION_GROWTH_SPEED, defaults.NUKE_EXPLOSTION_GROWTH_SPEED);
+}
+
+}  // namespace
+}  // namespace zbx
