@@ -47,7 +47,9 @@ Rows multiply(const Rows& a, const Rows& b) {
 }
 
 void rotate(Matrix3f& m, int axis, int mode, float degrees) {
-  if (mode != 1 && mode != 2) return;
+  // A zero turn is the identity: skip the trigonometry (most objects and
+  // ships turn about at most one axis at a time).
+  if ((mode != 1 && mode != 2) || degrees == 0.0f) return;
   Rows r;
   if (!rotation(axis, degrees, r)) return;
   m = mode == 2 ? multiply(r, m) : multiply(m, r);
