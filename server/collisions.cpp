@@ -1,0 +1,347 @@
+// Collision detection and responses: the all-pairs overlap scan of a world
+// step, the elastic bounce, and one response function per pair of kinds.
+#include <cmath>
+
+#include "server/asteroids.h"
+#include "server/motion.h"
+#include "server/rules.h"
+#include "startup/settings.h"
+
+namespace zbx {
+
+CollisionTables g_collision_tables;
+
+namespace {
+
+WorldObject* object_at(int slot) { return g_world.objects[slot].get(); }
+Ship* ship_at(int slot) { return g_world.players[slot].get(); }
+Ship* owner_ship(int ownerSlot) {
+  if (ownerSlot < 0 || ownerSlot >= MAX_PLAYERS) return nullptr;
+  return ship_at(ownerSlot);
+}
+
+bool finite3(Vector3f v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+Vector3f hundredth_later(const WorldObject& r) {
+  auto one = [](float p, float v) { return static_cast<float>(p + v / 100.0); };
+  return {one(r.position.x, r.velocity.x), one(r.position.y, r.velocity.y),
+          one(r.position.z, r.velocity.z)};
+}
+
+float length(float x, float y, float z) { return std::sqrt(x * x + y * y + z * z); }
+
+// Wrapped distance along one axis, formed as torus_distance forms it.
+inline float axis_gap(float a, float b, float span) {
+  const float d = std::fabs(a - b);
+  const float other = span - d;
+  return other < d ? other : d;
+}
+
+inline bool overlaps_fast_inline(const WorldObject& a, const WorldObject& b, float span) {
+  const float reach = a.size + b.size;
+  // A pair further apart than `reach` on one axis is further apart in space.
+  // The margin covers rounding differences between this axis gap and the one
+  // inside torus_distance, so no pair the exact test accepts is rejected here.
+  const float limit = reach + (std::fabs(reach) + span) * (1.0f / 65536.0f);
+  if (axis_gap(a.position.x, b.position.x, span) > limit) return false;
+  if (axis_gap(a.position.y, b.position.y, span) > limit) return false;
+  if (axis_gap(a.position.z, b.position.z, span) > limit) return false;
+  return reach > torus_distance(a.position, b.position);
+}
+
+// --- object with object --------------------------------------------------
+
+int shot_hits_asteroid(int shot, int asteroid) {
+  WorldObject& s = *object_at(shot);
+  spawn_explosion(shot, 0);
+  queue_sound_all(s, 2);
+  if (object_at(asteroid)->size > 0.15f) split_asteroid(asteroid);
+  credit_asteroid(s.owner);
+  remove_object(shot);
+  remove_object(asteroid);
+  return 3;
+}
+
+int shot_destroys_powerup(int shot, int powerup) {
+  const int ownerSlot = object_at(shot)->owner;
+  if (Ship* owner = owner_ship(ownerSlot)) queue_sound(ownerSlot, *owner, 17);
+  spawn_explosion(powerup, 0);
+  queue_sound_all(*object_at(powerup), 2);
+  remove_object(shot);
+  remove_object(powerup);
+  return 3;
+}
+
+int asteroids_bump(int a, int b) {
+  if (bounce(*object_at(a), *object_at(b)) != 0) queue_sound_all(*object_at(a), 13);
+  return 0;
+}
+
+int asteroid_pushes_powerup(int asteroid, int powerup) {
+  if (bounce(*object_at(asteroid), *object_at(powerup)) != 0) {
+    queue_sound_all(*object_at(powerup), 8);
+  }
+  return 0;
+}
+
+int powerups_bump(int a, int b) {
+  if (bounce(*object_at(a), *object_at(b)) != 0) queue_sound_all(*object_at(a), 8);
+  return 0;
+}
+
+int asteroid_sets_off_nuke(int, int nuke) {
+  remove_object(nuke);
+  return 2;
+}
+
+int asteroid_caught_in_blast(int asteroid, int blast) {
+  const WorldObject& rock = *object_at(asteroid);
+  spawn_explosion(asteroid, 0);
+  queue_sound_all(rock, 2);
+  credit_asteroid(object_at(blast)->owner);
+  remove_object(asteroid);
+  return 1;
+}
+
+// --- ship with object ----------------------------------------------------
+
+int ship_hit_by_shot(int shot, int p) {
+  WorldObject& s = *object_at(shot);
+  Ship& ship = *ship_at(p);
+  if (s.owner == p) return 0;
+  const int b = bounce(ship, s);
+  if (ship.shieldOn == 1 && b != 0 && ship.shield != 0) {
+    queue_sound_all(ship, 8);
+    return 0;
+  }
+  const Ship* owner = owner_ship(s.owner);
+  int damage = g_server_settings.SHOT_DAMAGE;
+  if (owner != nullptr && owner->isBot) {
+    damage = saturating_truncate(static_cast<float>(damage) * g_world.botRatio);
+  }
+  if (apply_damage(ship, damage)) {
+    credit_kill(s.owner);
+    return 1;  // the shot flies on
+  }
+  spawn_explosion(shot, 0);
+  remove_object(shot);
+  return 0;
+}
+
+int ship_rams_asteroid(int asteroid, int p) {
+  Ship& ship = *ship_at(p);
+  WorldObject& rock = *object_at(asteroid);
+  if (ship_shielded(ship)) {
+    if (bounce(ship, rock) != 0) queue_sound_all(ship, 8);
+    return 0;
+  }
+  if (apply_damage(ship, bounce(ship, rock))) debit_asteroid_death(ship);
+  return 1;
+}
+
+int ship_picks_up(int powerup, int p) {
+  Ship& ship = *ship_at(p);
+  queue_sound(p, ship, 12);
+  apply_pickup(ship, *object_at(powerup));
+  remove_object(powerup);
+  return 0;
+}
+
+int ship_sets_off_nuke(int nuke, int p) {
+  if (object_at(nuke)->owner != p) remove_object(nuke);
+  return 0;
+}
+
+int ship_caught_in_blast(int blast, int p) {
+  WorldObject& b = *object_at(blast);
+  Ship& ship = *ship_at(p);
+  if (b.hitPlayers[p] != 0) return 0;
+  int result = 0;
+  if (ship_shielded(ship)) {
+    drain_shield(ship, g_server_settings.NUKE_SHIELD_DRAIN);
+  } else {
+    if (apply_damage(ship, g_server_settings.NUKE_DAMAGE)) credit_kill(b.owner);
+    result = 1;
+  }
+  b.hitPlayers[p] = 1;  // one blast harms each ship once only
+  return result;
+}
+
+// --- ship with ship ------------------------------------------------------
+
+// One side of a ram: the shielded ship hears the bump, the other takes damage.
+bool ram_side(int self, Ship& ship, Ship& other, int damage) {
+  if (ship_shielded(ship)) {
+    if (damage != 0) queue_sound(self, ship, 8);
+    return false;
+  }
+  if (!apply_damage(ship, damage)) return false;
+  score_ram_death(ship, other);
+  return true;
+}
+
+int ships_ram(int p, int q) {
+  Ship& a = *ship_at(p);
+  Ship& b = *ship_at(q);
+  const int damage = bounce(a, b);
+  ram_side(p, a, b, damage);
+  return ram_side(q, b, a, damage) ? 1 : 0;
+}
+
+bool in_collision_play(const Ship* ship) {
+  return ship != nullptr && ship_flies(*ship) && ship->warpTimer == 0;
+}
+
+bool kind_in_range(int kind) { return kind >= 0 && kind < COLLISION_KINDS; }
+
+template <bool kFast>
+bool pair_overlaps(const WorldObject& a, const WorldObject& b, float span) {
+  if constexpr (kFast) {
+    return overlaps_fast_inline(a, b, span);
+  } else {
+    return overlaps(a, b);
+  }
+}
+
+template <bool kFast>
+void objects_with_objects(float span) {
+  const CollisionTables& t = g_collision_tables;
+  for (int i = 0; i < MAX_OBJECTS - 1; ++i) {
+    if (object_at(i) == nullptr) continue;
+    for (int j = i + 1; j < MAX_OBJECTS; ++j) {
+      const WorldObject* a = object_at(i);
+      const WorldObject* b = object_at(j);
+      if (b == nullptr || !pair_overlaps<kFast>(*a, *b, span)) continue;
+      if (!kind_in_range(a->kind) || !kind_in_range(b->kind)) continue;
+      const bool iFirst = a->kind <= b->kind;
+      const ObjectResponse response =
+          iFirst ? t.objectObject[a->kind][b->kind] : t.objectObject[b->kind][a->kind];
+      if (response == nullptr) continue;
+      const int result = iFirst ? response(i, j) : response(j, i);
+      const bool iRemoved = (result & (iFirst ? 1 : 2)) != 0;
+      if (iRemoved || object_at(i) == nullptr) break;
+    }
+  }
+}
+
+template <bool kFast>
+void ships_with_objects(float span) {
+  const CollisionTables& t = g_collision_tables;
+  for (int p = 0; p < MAX_PLAYERS; ++p) {
+    if (!in_collision_play(ship_at(p))) continue;
+    for (int o = 0; o < MAX_OBJECTS; ++o) {
+      const WorldObject* object = object_at(o);
+      if (object == nullptr || !kind_in_range(object->kind)) continue;
+      const ShipObjectResponse response = t.shipObject[object->kind];
+      if (response == nullptr || !pair_overlaps<kFast>(*ship_at(p), *object, span)) continue;
+      if (response(o, p) != 0) break;
+    }
+  }
+}
+
+template <bool kFast>
+void ships_with_ships(float span) {
+  const ShipShipResponse response = g_collision_tables.shipShip;
+  if (response == nullptr) return;
+  for (int p = 0; p < MAX_PLAYERS - 1; ++p) {
+    if (!in_collision_play(ship_at(p))) continue;
+    for (int q = p + 1; q < MAX_PLAYERS; ++q) {
+      if (!in_collision_play(ship_at(q))) continue;
+      if (!pair_overlaps<kFast>(*ship_at(p), *ship_at(q), span)) continue;
+      if (response(p, q) != 0) break;
+    }
+  }
+}
+
+template <bool kFast>
+void run_passes() {
+  const float span = 2.0f * g_server_settings.WORLD_WIDTH;
+  objects_with_objects<kFast>(span);
+  ships_with_objects<kFast>(span);
+  ships_with_ships<kFast>(span);
+}
+
+bool is_powerup(int kind) { return kind >= KIND_SHIELD_POWERUP && kind <= KIND_WARP_POWERUP; }
+
+}  // namespace
+
+bool overlaps(const WorldObject& a, const WorldObject& b) {
+  return a.size + b.size > torus_distance(a.position, b.position);
+}
+
+bool overlaps_fast(const WorldObject& a, const WorldObject& b) {
+  return overlaps_fast_inline(a, b, 2.0f * g_server_settings.WORLD_WIDTH);
+}
+
+int bounce(WorldObject& a, WorldObject& b) {
+  // Only records that are closing in on each other bounce.
+  if (!(torus_distance(hundredth_later(a), hundredth_later(b)) <
+        torus_distance(a.position, b.position))) {
+    return 0;
+  }
+  const float dx = a.position.x - b.position.x;
+  const float dy = a.position.y - b.position.y;
+  const float dz = a.position.z - b.position.z;
+  const float ux = a.velocity.x - b.velocity.x;
+  const float uy = a.velocity.y - b.velocity.y;
+  const float uz = a.velocity.z - b.velocity.z;
+  const float D = length(dx, dy, dz);
+  const float U = length(ux, uy, uz);
+  const float S = length(dx + ux, dy + uy, dz + uz);
+  // Coincident centres or equal velocities give no direction: nothing happens.
+  if (!(D > 0) || !(U > 0) || !std::isfinite(D) || !std::isfinite(U)) return 0;
+  const float c = (D * D + U * U - S * S) / (2 * D * U);
+  // The part of -u along d.
+  const float ix = (dx / D) * c * U;
+  const float iy = (dy / D) * c * U;
+  const float iz = (dz / D) * c * U;
+
+  // Two massless records (powerups) share the impulse as equal masses would;
+  // against a massless partner a massive record keeps its velocity.
+  const double ma = a.mass;
+  const double mb = b.mass;
+  const bool bothMassless = ma == 0 && mb == 0;
+  auto pushed = [&](float v, float impulse, double self, double other, double sign) {
+    if (bothMassless) return static_cast<float>(v + sign * 2.0 * impulse / 2.0);
+    if (other == 0) return v;
+    return static_cast<float>(v + sign * (2.0 * impulse / (self / other + 1.0)));
+  };
+  const Vector3f va{pushed(a.velocity.x, ix, ma, mb, 1), pushed(a.velocity.y, iy, ma, mb, 1),
+                    pushed(a.velocity.z, iz, ma, mb, 1)};
+  const Vector3f vb{pushed(b.velocity.x, ix, mb, ma, -1), pushed(b.velocity.y, iy, mb, ma, -1),
+                    pushed(b.velocity.z, iz, mb, ma, -1)};
+  const float damage =
+      static_cast<float>(g_server_settings.COLLISION_DAMAGE) * length(ix, iy, iz) * 100;
+  if (!finite3(va) || !finite3(vb) || !std::isfinite(damage)) return 0;
+  a.velocity = va;
+  b.velocity = vb;
+  return saturating_truncate(damage);
+}
+
+void install_collision_responses() {
+  CollisionTables& t = g_collision_tables;
+  t = CollisionTables{};
+  t.objectObject[KIND_SHOT][KIND_ASTEROID] = shot_hits_asteroid;
+  t.objectObject[KIND_ASTEROID][KIND_ASTEROID] = asteroids_bump;
+  t.objectObject[KIND_ASTEROID][KIND_NUKE] = asteroid_sets_off_nuke;
+  t.objectObject[KIND_ASTEROID][KIND_NUKE_EXPLOSION] = asteroid_caught_in_blast;
+  for (int k = 0; k < COLLISION_KINDS; ++k) {
+    if (!is_powerup(k)) continue;
+    t.objectObject[KIND_SHOT][k] = shot_destroys_powerup;
+    t.objectObject[KIND_ASTEROID][k] = asteroid_pushes_powerup;
+    for (int other = k; other <= KIND_WARP_POWERUP; ++other)
+      t.objectObject[k][other] = powerups_bump;
+    t.shipObject[k] = ship_picks_up;
+  }
+  t.shipObject[KIND_SHOT] = ship_hit_by_shot;
+  t.shipObject[KIND_ASTEROID] = ship_rams_asteroid;
+  t.shipObject[KIND_NUKE] = ship_sets_off_nuke;
+  t.shipObject[KIND_NUKE_EXPLOSION] = ship_caught_in_blast;
+  t.shipShip = ships_ram;
+}
+
+void collision_pass() { run_passes<true>(); }
+
+void collision_pass_plain() { run_passes<false>(); }
+
+}  // namespace zbx
