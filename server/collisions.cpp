@@ -1,6 +1,10 @@
 // Collision detection and responses: the all-pairs overlap scan of a world
 // step, the elastic bounce, and one response function per pair of kinds.
 #include <cmath>
+#include <cstring>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 #include "server/asteroids.h"
 #include "server/motion.h"
@@ -8,8 +12,6 @@
 #include "startup/settings.h"
 
 namespace zbx {
-
-CollisionTables g_collision_tables;
 
 namespace {
 
@@ -253,15 +255,167 @@ void ships_with_ships(float span) {
   }
 }
 
+// The object table's positions, sizes and kinds in flat arrays, so the
+// all-pairs scan reads them without following a pointer per pair. Responses
+// change only velocities, or add and remove records, so the copy is taken
+// again after every response that ran. An empty slot has NaN coordinates,
+// which every axis test rejects, and kind 0, which has no responses.
+struct ObjectCache {
+  alignas(16) float x[MAX_OBJECTS];
+  alignas(16) float y[MAX_OBJECTS];
+  alignas(16) float z[MAX_OBJECTS];
+  alignas(16) float size[MAX_OBJECTS];
+  int kind[MAX_OBJECTS];
+};
+static_assert(MAX_OBJECTS % 4 == 0);
+ObjectCache g_object_cache;  // scratch of collision_pass, under the world lock
+
+void fill_cache(ObjectCache& c) {
+  for (int k = 0; k < MAX_OBJECTS; ++k) {
+    const WorldObject* o = object_at(k);
+    if (o == nullptr) {
+      c.x[k] = c.y[k] = c.z[k] = NAN;
+      c.size[k] = 0;
+      c.kind[k] = 0;
+    } else {
+      c.x[k] = o->position.x;
+      c.y[k] = o->position.y;
+      c.z[k] = o->position.z;
+      c.size[k] = o->size;
+      c.kind[k] = kind_in_range(o->kind) ? o->kind : 0;
+    }
+  }
+}
+
+// The axis tests of overlaps_fast_inline against cache entry j; false means
+// the pair cannot overlap.
+inline bool near_on_every_axis(const ObjectCache& c, int j, float ax, float ay, float az,
+                               float reach, float span) {
+  const float limit = reach + (std::fabs(reach) + span) * (1.0f / 65536.0f);
+  return axis_gap(ax, c.x[j], span) <= limit && axis_gap(ay, c.y[j], span) <= limit &&
+         axis_gap(az, c.z[j], span) <= limit;
+}
+
+// Four lanes at a time: the axis tests of near_on_every_axis for slots
+// block..block+3, as a bit mask (bit k: slot block + k may overlap). A gap
+// min(d, span - d) is within the limit exactly when d or span - d is.
+using Floats4 = float __attribute__((vector_size(16)));
+using Ints4 = int __attribute__((vector_size(16)));
+
+inline Floats4 load4(const float* p) {
+  Floats4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline Floats4 abs4(Floats4 v) {
+  const Ints4 magnitude = {0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff};
+  return reinterpret_cast<Floats4>(reinterpret_cast<Ints4>(v) & magnitude);
+}
+
+inline Ints4 axis_near4(Floats4 a, Floats4 b, Floats4 span, Floats4 limit) {
+  const Floats4 d = abs4(a - b);
+  return (d <= limit) | ((span - d) <= limit);
+}
+
+inline unsigned near_mask4(const ObjectCache& c, int block, Floats4 ax, Floats4 ay, Floats4 az,
+                           Floats4 as, Floats4 span) {
+  const Floats4 reach = as + load4(c.size + block);
+  const Floats4 scale = {1.0f / 65536.0f, 1.0f / 65536.0f, 1.0f / 65536.0f, 1.0f / 65536.0f};
+  const Floats4 limit = reach + (abs4(reach) + span) * scale;
+  const Ints4 m = axis_near4(ax, load4(c.x + block), span, limit) &
+                  axis_near4(ay, load4(c.y + block), span, limit) &
+                  axis_near4(az, load4(c.z + block), span, limit);
+#if defined(__SSE__)
+  return static_cast<unsigned>(_mm_movemask_ps(reinterpret_cast<__m128>(m)));
+#else
+  return (m[0] & 1u) | (m[1] & 2u) | (m[2] & 4u) | (m[3] & 8u);
+#endif
+}
+
+Floats4 splat(float v) { return Floats4{v, v, v, v}; }
+
+void objects_with_objects_fast(float span) {
+  const CollisionTables& t = g_collision_tables;
+  ObjectCache& c = g_object_cache;
+  const Floats4 span4 = splat(span);
+  fill_cache(c);
+  for (int i = 0; i < MAX_OBJECTS - 1; ++i) {
+    if (object_at(i) == nullptr) continue;
+    const Floats4 ax = splat(c.x[i]), ay = splat(c.y[i]), az = splat(c.z[i]);
+    const Floats4 as = splat(c.size[i]);
+    bool iGone = false;
+    int next = i + 1;  // lowest slot still to test against i
+    while (next < MAX_OBJECTS && !iGone) {
+      const int block = next & ~3;
+      unsigned bits = near_mask4(c, block, ax, ay, az, as, span4) & (~0u << (next - block));
+      next = block + 4;
+      for (; bits != 0; bits &= bits - 1) {
+        const int j = block + __builtin_ctz(bits);
+        const WorldObject* a = object_at(i);
+        const WorldObject* b = object_at(j);
+        if (b == nullptr || !overlaps(*a, *b)) continue;
+        if (!kind_in_range(a->kind) || !kind_in_range(b->kind)) continue;
+        const bool iFirst = a->kind <= b->kind;
+        const ObjectResponse response =
+            iFirst ? t.objectObject[a->kind][b->kind] : t.objectObject[b->kind][a->kind];
+        if (response == nullptr) continue;
+        const int result = iFirst ? response(i, j) : response(j, i);
+        // The response may have added or removed records: test again from j + 1.
+        fill_cache(c);
+        iGone = (result & (iFirst ? 1 : 2)) != 0 || object_at(i) == nullptr;
+        next = j + 1;
+        break;
+      }
+    }
+  }
+}
+
+void ships_with_objects_fast(float span) {
+  const CollisionTables& t = g_collision_tables;
+  ObjectCache& c = g_object_cache;
+  const Floats4 span4 = splat(span);
+  fill_cache(c);
+  for (int p = 0; p < MAX_PLAYERS; ++p) {
+    const Ship* ship = ship_at(p);
+    if (!in_collision_play(ship)) continue;
+    bool done = false;
+    int next = 0;
+    while (next < MAX_OBJECTS && !done) {
+      const Vector3f at = ship->position;
+      const int block = next & ~3;
+      unsigned bits =
+          near_mask4(c, block, splat(at.x), splat(at.y), splat(at.z), splat(ship->size), span4) &
+          (~0u << (next - block));
+      next = block + 4;
+      for (; bits != 0; bits &= bits - 1) {
+        const int o = block + __builtin_ctz(bits);
+        const ShipObjectResponse response = t.shipObject[c.kind[o]];
+        if (response == nullptr) continue;
+        const WorldObject* object = object_at(o);
+        if (object == nullptr || !overlaps(*ship, *object)) continue;
+        const int result = response(o, p);
+        fill_cache(c);
+        done = result != 0;
+        next = o + 1;
+        break;
+      }
+    }
+  }
+}
+
 template <bool kFast>
 void run_passes() {
   const float span = 2.0f * g_server_settings.WORLD_WIDTH;
-  objects_with_objects<kFast>(span);
-  ships_with_objects<kFast>(span);
+  if constexpr (kFast) {
+    objects_with_objects_fast(span);
+    ships_with_objects_fast(span);
+  } else {
+    objects_with_objects<false>(span);
+    ships_with_objects<false>(span);
+  }
   ships_with_ships<kFast>(span);
 }
-
-bool is_powerup(int kind) { return kind >= KIND_SHIELD_POWERUP && kind <= KIND_WARP_POWERUP; }
 
 }  // namespace
 
@@ -318,15 +472,15 @@ int bounce(WorldObject& a, WorldObject& b) {
   return saturating_truncate(damage);
 }
 
-void install_collision_responses() {
-  CollisionTables& t = g_collision_tables;
-  t = CollisionTables{};
+namespace {
+
+constexpr CollisionTables default_collision_tables() {
+  CollisionTables t{};
   t.objectObject[KIND_SHOT][KIND_ASTEROID] = shot_hits_asteroid;
   t.objectObject[KIND_ASTEROID][KIND_ASTEROID] = asteroids_bump;
   t.objectObject[KIND_ASTEROID][KIND_NUKE] = asteroid_sets_off_nuke;
   t.objectObject[KIND_ASTEROID][KIND_NUKE_EXPLOSION] = asteroid_caught_in_blast;
-  for (int k = 0; k < COLLISION_KINDS; ++k) {
-    if (!is_powerup(k)) continue;
+  for (int k = KIND_SHIELD_POWERUP; k <= KIND_WARP_POWERUP; ++k) {
     t.objectObject[KIND_SHOT][k] = shot_destroys_powerup;
     t.objectObject[KIND_ASTEROID][k] = asteroid_pushes_powerup;
     for (int other = k; other <= KIND_WARP_POWERUP; ++other)
@@ -338,7 +492,16 @@ void install_collision_responses() {
   t.shipObject[KIND_NUKE] = ship_sets_off_nuke;
   t.shipObject[KIND_NUKE_EXPLOSION] = ship_caught_in_blast;
   t.shipShip = ships_ram;
+  return t;
 }
+
+}  // namespace
+
+// Filled from the start, so a world stepped before the server start (tests,
+// benchmarks) already has every response.
+CollisionTables g_collision_tables = default_collision_tables();
+
+void install_collision_responses() { g_collision_tables = default_collision_tables(); }
 
 void collision_pass() { run_passes<true>(); }
 
