@@ -145,6 +145,10 @@ extern "C" const char* __lsan_default_suppressions() {
          "leak:libGLX_mesa.so\n";
 }
 
+// llvmpipe's rasteriser threads synchronise inside the driver in ways the
+// thread sanitizer cannot see.
+extern "C" const char* __tsan_default_suppressions() { return "race:swrast_dri.so\n"; }
+
 int main(int argc, char** argv) {
   g_harness.start = Clock::now();
   dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);

@@ -5,3 +5,7 @@ extern "C" const char* __lsan_default_suppressions() {
   return "leak:swrast_dri.so\n"
          "leak:libGLX_mesa.so\n";
 }
+
+// llvmpipe's rasteriser threads synchronise inside the driver in ways the
+// thread sanitizer cannot see.
+extern "C" const char* __tsan_default_suppressions() { return "race:swrast_dri.so\n"; }
