@@ -28,7 +28,8 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     const char* file = argv[++i] != nullptr ? argv[i] : "";
     if (std::strlen(file) > MAX_PATH_CHARS) {
       line.status = 1;
-      line.message = std::string("Path longer than 79 characters after ") + word + ": " + file;
+      line.message =
+          std::string("Path given with ") + word + " is longer than 79 characters: " + file;
       return line;
     }
     *target = file;

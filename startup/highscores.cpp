@@ -30,8 +30,9 @@ bool read_field(std::FILE* file, int stop, char (&field)[N]) {
   return true;
 }
 
+// Cut to the field, and at a line end, which would split the entry's line.
 void copy_name(char (&to)[HIGH_SCORE_NAME_SIZE], const char* from) {
-  std::size_t length = from != nullptr ? std::strlen(from) : 0;
+  std::size_t length = from != nullptr ? std::strcspn(from, "\n") : 0;
   if (length >= HIGH_SCORE_NAME_SIZE) length = HIGH_SCORE_NAME_SIZE - 1;
   if (length > 0) std::memcpy(to, from, length);
   to[length] = '\0';

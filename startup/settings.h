@@ -134,7 +134,7 @@ int prepare_user_dir(const char* home, UserPaths& paths, std::string& message);
 // Copies the shared default file name into directory; 1 on success, 0 if not.
 int install_default_file(const char* directory, const char* name);
 
-// Data prefix: $ZBX3D_DATA_PREFIX if set, else the compiled-in prefix.
+// Data prefix: $ZBX3D_DATA_PREFIX if set and not empty, else the compiled-in one.
 const char* data_prefix();
 
 // Flush standard output and end the process at once with the status, without

@@ -54,6 +54,10 @@ TEST_F(HighScoresTest, InsertSavesAndLongNamesAreCut) {
   EXPECT_STREQ(at(0).name, "a name that is far ");
   std::string file = test::read_file(g_paths.high_scores);
   EXPECT_EQ(file.substr(0, file.find('\n') + 1), "7 a name that is far \n");
+  insert_high_score(8, "two\nlines");
+  EXPECT_STREQ(at(0).name, "two");  // a line end would split the saved entry
+  insert_high_score(9, nullptr);
+  EXPECT_STREQ(at(0).name, "");
 }
 
 TEST_F(HighScoresTest, ClearedTableSavesTenEmptyLines) {

@@ -107,13 +107,6 @@ TEST(Reader, BinaryBytesAreOrdinary) {
   EXPECT_EQ(p[1].second, "\xff\x01");
 }
 
-TEST(Reader, NullArgumentsAreIgnored) {
-  read_settings_file(nullptr, record);
-  std::FILE* f = test::stream_of("A=1\n");
-  read_settings_file(f, nullptr);
-  std::fclose(f);
-}
-
 TEST(Reader, GarbageNeverOverrunsBuffers) {
   // Pseudo-random bytes weighted towards the scanner's special characters.
   const char alphabet[] = {'=', '\n', ' ', '\t', '#', '/', ';', '\r', 'a', 'Z', '\0', '\x80'};
