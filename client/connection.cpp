@@ -85,7 +85,8 @@ int ConnectServer() {
   JoinReply reply;
   for (int attempt = 1; attempt <= JOIN_ATTEMPTS; ++attempt) {
     if (attempt_join(reply)) {
-      std::lock_guard<std::mutex> lock(mirror_mutex());  // no receiver yet; for clarity
+      std::unique_lock<std::mutex> lock(mirror_mutex(), std::defer_lock);
+      if (!g_play.holdsMirror) lock.lock();
       g_mirror.join.worldWidth = reply.worldWidth;
       g_mirror.join.slot = reply.slot;
       g_mirror.join.gameType = reply.gameType;
