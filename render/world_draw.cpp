@@ -150,6 +150,10 @@ void draw_oriented_model(const MirrorObject& entity) {
           entity.size * (f[i * 3] * o[j] + f[i * 3 + 1] * o[3 + j] + f[i * 3 + 2] * o[6 + j]);
     }
   }
+  // Finite parts can still multiply out to infinity (a size of 1e30).
+  for (float x : a) {
+    if (!std::isfinite(x)) return;
+  }
   draw_transformed(*entity.model, a, c, camera.reverse);
 }
 

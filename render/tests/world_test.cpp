@@ -234,6 +234,7 @@ TEST_F(World, NothingBadReachesGlFromBrokenOrDegenerateRecords) {
   put(4, KIND_NUKE_EXPLOSION, {0, 0, 0}, 0.0f, nullptr);  // exactly at the camera
   put(5, KIND_SHIP_EXPLOSION, {0, kInf, -2}, 0.5f, nullptr);
   put(6, KIND_ARMOR_POWERUP, {0, 0, -3}, kNaN, &red);
+  put(7, KIND_ASTEROID, {0, 0, -3}, 3e38f, &red, Matrix3f{3e38f, 0, 0, 0, 1, 0, 0, 0, 1});
   put(8, 100000, {0, 0, -3}, 1, &red);
   put(10, -1, {0, 0, -3}, 1, &red);
   const Model empty;
@@ -250,6 +251,9 @@ TEST_F(World, NothingBadReachesGlFromBrokenOrDegenerateRecords) {
   draw_overlay();
   draw_world();
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  // Only the overlay, the crosshair and the shield halo of the ship at the
+  // camera (a disc through the eye: nothing) are left; no red model anywhere.
+  EXPECT_EQ(count(pixels(), {255, 0, 0}), 0);
   // The own player gone: the frame calls draw nothing.
   g_mirror.players[0].reset();
   draw_overlay();
