@@ -51,7 +51,6 @@ void open_window(const ScreenCallbacks& first_screen) {
   const std::string path = std::string(data_prefix()) + "/zbx3d/textures/explosion.rgb";
   load_explosion_texture(path.c_str());
   glEnable(GL_DEPTH_TEST);
-  g_render.window_open = true;
 }
 
 void begin_frame() { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }
