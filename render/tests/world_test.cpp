@@ -309,6 +309,27 @@ TEST_F(World, RadarShowsNearbyThingsByDirectionAndIgnoresTheReverseView) {
   EXPECT_EQ(at(p, 404, 79), (Rgb{}));
 }
 
+TEST_F(World, BlipGrowsAsTheGapCloses) {
+  set_overlay_projection();
+  struct Case {
+    float distance;
+    int pixels;
+  };
+  // Size 0.5: gaps 3.0, 2.0 and 0.9.
+  for (const Case c : {Case{3.5f, 1}, Case{2.5f, 4}, Case{1.4f, 9}}) {
+    begin_frame();
+    draw_blip({0, 0, -c.distance}, palette_grey, palette_light_grey, true, 0.5f);
+    const auto p = pixels();
+    EXPECT_EQ(count(p, {178, 178, 178}), c.pixels) << c.distance;
+    EXPECT_EQ(lit(p), c.pixels) << c.distance;
+    EXPECT_EQ(at(p, 320, 79), (Rgb{178, 178, 178}));
+  }
+  // Beyond 6 from its surface an asteroid is off the radar.
+  begin_frame();
+  draw_blip({0, 0, -6.6f}, palette_grey, palette_light_grey, true, 0.5f);
+  EXPECT_EQ(lit(pixels()), 0);
+}
+
 TEST_F(World, StarfieldShakesWhileHitAndTakesFifteenDrawsAFrame) {
   make_starfield(g_starfield);
   draw_starfield();
