@@ -40,6 +40,9 @@ void load_explosion_texture(const char* path) {
 void open_window(const ScreenCallbacks& first_screen) {
   glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
   glutInitWindowSize(g_client_settings.SCREEN_WIDTH, g_client_settings.SCREEN_HEIGHT);
+  // Without a window manager GLUT's "anywhere" puts the window at (-1, -1),
+  // one pixel off the screen's corner; ask for the corner itself.
+  glutInitWindowPosition(0, 0);
   glutCreateWindow("Zorbix");
   glutIgnoreKeyRepeat(1);
   install_screen(first_screen);
