@@ -17,7 +17,6 @@ namespace zbx {
 
 struct ClientHooks;
 struct MirrorObject;
-struct Model;
 struct Star;
 
 // The five window-system callbacks that make one screen; nullptr = none.
