@@ -152,12 +152,15 @@ TEST_F(GameTest, SnapshotFillsTheMirror) {
 
 TEST_F(GameTest, WarpLoopFromTheWireStartsOnceStopsOnce) {
   const int slot = g_mirror.join.slot;
-  for (std::uint8_t w : {1, 1, 1, 0, 0}) {
-    const unsigned before = static_cast<unsigned>(recorder().calls().size());
-    server.send_to_client(own_snapshot(slot, w));
-    // Give the receiver its chance at the mirror; nothing else plays sounds
-    // within these few frames except the beat, which is not a loop.
-    frames_until([&] { return recorder().calls().size() > before; }, 5);
+  const std::uint8_t warping[] = {1, 1, 1, 0, 0};
+  for (int i = 0; i < 5; ++i) {
+    std::vector<std::uint8_t> d;
+    PlayerMessage me = test::player(slot);
+    me.warping = warping[i];
+    me.score = i + 1;  // tells which snapshot the mirror holds
+    test::add_player(d, me);
+    server.send_to_client(d);
+    ASSERT_TRUE(frames_until([&] { return own_player() && own_player()->score == i + 1; }));
   }
   EXPECT_EQ(recorder().count(SoundCall::LOOP, SOUND_WARP_LOOP), 1);
   EXPECT_EQ(recorder().count(SoundCall::STOP, -1), 1);
