@@ -219,7 +219,7 @@ class WindowTest(unittest.TestCase):
     def test_window_shows_the_frame_on_the_screen(self):
         out = RUN.tmp / "held.ppm"
         proc = subprocess.Popen([str(HARNESS), "--scene", "gameover", "--out", str(out),
-                                 "--hold", "4000"],
+                                 "--hold", "6000"],
                                 env=dict(RUN.env, DISPLAY=XSERVER.display),
                                 stdout=subprocess.PIPE, text=True)
         try:
