@@ -287,16 +287,7 @@ void fill_cache(ObjectCache& c) {
   }
 }
 
-// The axis tests of overlaps_fast_inline against cache entry j; false means
-// the pair cannot overlap.
-inline bool near_on_every_axis(const ObjectCache& c, int j, float ax, float ay, float az,
-                               float reach, float span) {
-  const float limit = reach + (std::fabs(reach) + span) * (1.0f / 65536.0f);
-  return axis_gap(ax, c.x[j], span) <= limit && axis_gap(ay, c.y[j], span) <= limit &&
-         axis_gap(az, c.z[j], span) <= limit;
-}
-
-// Four lanes at a time: the axis tests of near_on_every_axis for slots
+// Four lanes at a time: the axis tests of overlaps_fast_inline for slots
 // block..block+3, as a bit mask (bit k: slot block + k may overlap). A gap
 // min(d, span - d) is within the limit exactly when d or span - d is.
 using Floats4 = float __attribute__((vector_size(16)));
