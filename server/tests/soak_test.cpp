@@ -121,7 +121,7 @@ TEST_P(SoakTest, ThousandsOfStepsKeepTheWorldConsistent) {
   s.BOT_RATIO_INCREASE = 0.02f;
   s.BOT_NUKE_ODDS = 150;
   s.PRIZE_ODDS = 900;
-  s.MAX_KILLS = 6;
+  s.MAX_KILLS = 3;
   s.START_LIVES = 2;
   std::srand(1000 + gameType);
 
