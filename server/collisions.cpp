@@ -93,7 +93,7 @@ int shot_hits_asteroid(int shot, int asteroid) {
   WorldObject& s = *object_at(shot);
   spawn_explosion(shot, 0);
   queue_sound_all(s, 2);
-  if (object_at(asteroid)->size > 0.15f) split_asteroid(asteroid);
+  if (object_at(asteroid)->size > MIN_ASTEROID_SIZE) split_asteroid(asteroid);
   credit_asteroid(s.owner);
   remove_object(shot);
   remove_object(asteroid);
