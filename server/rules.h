@@ -32,12 +32,18 @@ inline int saturating_truncate(double value) {
   return static_cast<int>(value);
 }
 
-// a + b clamped to the int range (scores, counters fed by settings).
+// a + b and a - b clamped to the int range (scores, counters fed by settings).
 inline int saturating_add(int a, int b) {
   const long long sum = static_cast<long long>(a) + b;
   if (sum > INT_MAX) return INT_MAX;
   if (sum < INT_MIN) return INT_MIN;
   return static_cast<int>(sum);
+}
+inline int saturating_sub(int a, int b) {
+  const long long difference = static_cast<long long>(a) - b;
+  if (difference > INT_MAX) return INT_MAX;
+  if (difference < INT_MIN) return INT_MIN;
+  return static_cast<int>(difference);
 }
 
 inline bool ship_flies(const WorldObject& ship) { return ship.lifetime == SHIP_FLYING; }

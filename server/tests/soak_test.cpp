@@ -182,7 +182,8 @@ TEST_F(RulesTest, AbsurdSettingsKeepEveryValueFiniteAndInTheWorld) {
   s.START_BOT_RATIO = 1e30f;
   s.MAX_BOT_RATIO = 1e30f;
   s.COLLISION_DAMAGE = INT_MAX;
-  s.SHIP_SCORE = INT_MAX;
+  s.SHIP_SCORE = INT_MIN;
+  s.START_SHIELD = -7;
   s.ASTEROID_SCORE = INT_MAX;
   s.SHOT_DAMAGE = INT_MIN;
   s.NUKE_DAMAGE = INT_MAX;
