@@ -4,6 +4,7 @@
 // install_collision_responses() and only read afterwards.
 #pragma once
 
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -90,8 +91,9 @@ using ShipObjectResponse = int (*)(int object, int player);  // nonzero: stop te
 using ShipShipResponse = int (*)(int lower, int higher);     // nonzero: stop testing lower
 
 struct CollisionTables {
-  ObjectResponse objectObject[COLLISION_KINDS][COLLISION_KINDS] = {};
-  ShipObjectResponse shipObject[COLLISION_KINDS] = {};
+  // [lower kind][higher kind]
+  std::array<std::array<ObjectResponse, COLLISION_KINDS>, COLLISION_KINDS> objectObject{};
+  std::array<ShipObjectResponse, COLLISION_KINDS> shipObject{};  // [object kind]
   ShipShipResponse shipShip = nullptr;
 };
 extern CollisionTables g_collision_tables;
