@@ -1,6 +1,7 @@
 // The client's mirror of the world, filled by the receiver thread from the
 // server's snapshots and read by the frame loop, the drawing, the radar and
-// the HUD. Guarded by mirror_mutex().
+// the HUD. Guarded by mirror_mutex(): the receiver holds it for each datagram,
+// the game's window thread for each frame except its pacing sleep.
 #pragma once
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "protocol/protocol.h"
 #include "protocol/zbx_types.h"
 
 namespace zbx {
@@ -38,6 +40,7 @@ struct MirrorPlayer : MirrorObject {
   char name[25] = {};
 };
 
+// Filled from the JoinReply at each join.
 struct JoinInfo {
   int slot = 0;
   int gameType = 0;
@@ -46,6 +49,7 @@ struct JoinInfo {
   int maxArmor = 0;
 };
 
+// Lives for the whole process; the tables are not emptied between games.
 struct WorldMirror {
   std::array<std::unique_ptr<MirrorObject>, MAX_OBJECTS> objects;
   std::array<std::unique_ptr<MirrorPlayer>, MAX_PLAYERS> players;
@@ -60,5 +64,24 @@ std::mutex& mirror_mutex();
 MirrorPlayer* own_player();
 // Empties both tables and clears matchRunning.
 void clear_mirror();
+
+// Applying one snapshot message to a mirror (caller holds the mirror mutex).
+// Slots outside the tables are ignored. warpLoop is the receiver's hyper-warp
+// loop handle (-1: not playing), started and stopped by the own player's
+// warping byte.
+void apply_presence(WorldMirror& mirror, const PresenceMessage& m);
+void apply_player_message(WorldMirror& mirror, const PlayerMessage& m, int& warpLoop);
+void apply_object_message(WorldMirror& mirror, const ObjectMessage& m);
+// Plays the event relative to the own ship; numbers outside 0..21, or an
+// event before the own record exists, are dropped.
+void apply_sound_event(const WorldMirror& mirror, const SoundEventMessage& m);
+
+// A world position as the own ship hears it: nearest wrapped image relative to
+// own, in the camera axes of flightOrientation (reverse view ignored).
+Vector3f sound_position(Vector3f p, Vector3f own, const Matrix3f& flightOrientation,
+                        float worldWidth);
+
+// Loop played while the own ship warps.
+inline constexpr int SOUND_WARP_LOOP = 18;
 
 }  // namespace zbx

@@ -87,17 +87,33 @@ std::mutex& world_lock();
 // Empties tables, counters, queues and client table (tests; server start).
 void reset_world();
 
-void init_object(WorldObject& record, int kind, int owner, Vector3f position,
-                 Vector3f velocity, Vector3f spin, float size, float mass);
+// Stores the arguments, identity orientation and the kind's start lifetime;
+// asteroids add to the asteroid counters.
+void init_object(WorldObject& record, int kind, int owner, Vector3f position, Vector3f velocity,
+                 Vector3f spin, float size, float mass);
 // Lowest empty object slot, or -1.
 int find_free_object_slot();
 // Runs the removal effects of the kind, frees the record, empties the slot.
 void remove_object(int slot);
+// remove_object on every occupied slot in ascending order.
 void clear_objects();
+// Makes `ship` the player of `slot` (the caller stores it in players[slot]).
 void add_player(Ship& ship, int slot, const char* name, int isBot, Vector3f start);
+// Start-of-game state of a ship; velocity and spin stay.
 void reset_ship(Ship& ship);
+// Frees the player slot (and, for a human, its client entry).
 void delete_player(int slot);
+// Queues {id, record's position} for a human in that player slot; dropped when
+// the slot is empty, a bot, or its first SOUND_QUEUE_USED entries are taken.
 void queue_sound(int slot, const WorldObject& record, int id);
 void queue_sound_all(const WorldObject& record, int id);
+
+// What remove_object does for a kind before the record is freed; a table so
+// tests can watch the calls. Kinds without an effect hold nullptr.
+using RemovalEffect = void (*)(const WorldObject& record);
+inline constexpr int NUM_KINDS = 12;  // kinds 1..11, index 0 unused
+extern std::array<RemovalEffect, NUM_KINDS> g_removal_effects;
+// Puts the default effects (rules' nuke and ship-explosion effects) back.
+void install_removal_effects();
 
 }  // namespace zbx

@@ -1,0 +1,166 @@
+// The game client without its window: joining a server, forwarding keys, the
+// receiver thread that keeps the WorldMirror (client/mirror.h), the key and
+// frame logic of a game, and the private server of a single-player game.
+// Drawing, sound and menus are reached through g_client_hooks (client/hooks.h).
+//
+// Threads: everything here runs on the window-system thread except the
+// receiver. During a game that thread holds the mirror mutex from StartGame
+// on, giving it up only around each frame's pacing sleep and for good in
+// leave_game / end_game; key callbacks and frames therefore run under it.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/time.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "client/hooks.h"
+#include "client/mirror.h"
+#include "protocol/zbx_types.h"
+
+namespace zbx {
+
+// Sound numbers the client plays itself.
+inline constexpr int SOUND_HIGH_SCORE = 1;
+inline constexpr int SOUND_BEAT_HIGH = 4;
+inline constexpr int SOUND_BEAT_LOW = 5;
+inline constexpr int SOUND_SHIELD_LOOP = 10;
+inline constexpr int SOUND_SHIELD_EMPTY = 11;
+inline constexpr int SOUND_ENGINE_LOOP = 16;
+
+// KeyState bytes written by the game keys.
+inline constexpr int KEYSTATE_SHIELD = 1;
+inline constexpr int KEYSTATE_WARP = 2;
+inline constexpr int KEYSTATE_NUKE = 3;
+inline constexpr int KEYSTATE_FORWARD_THRUST = 8;
+inline constexpr int KEYSTATE_REVERSE_THRUST = 9;
+inline constexpr int KEYSTATE_X_FORWARD_ROTATE = 10;
+inline constexpr int KEYSTATE_X_BACKWARD_ROTATE = 11;
+inline constexpr int KEYSTATE_Y_FORWARD_ROTATE = 12;
+inline constexpr int KEYSTATE_Y_BACKWARD_ROTATE = 13;
+inline constexpr int KEYSTATE_Z_FORWARD_ROTATE = 14;
+inline constexpr int KEYSTATE_Z_BACKWARD_ROTATE = 15;
+
+inline constexpr int BEAT_PERIOD = 40;            // frames between cockpit beats
+inline constexpr int FRAME_MICROSECONDS = 20000;  // one frame at 50 per second
+inline constexpr float FRAME_ANIMATION_STEP = 0.15f;
+inline constexpr int JOIN_ATTEMPTS = 3;
+inline constexpr int SINGLE_PLAYER_PORT = 12345;
+
+// The connection of the current game and its receiver. Per process; the
+// socket and the receiver are replaced at every game.
+struct ClientConnection {
+  int socket = -1;           // open from ConnectServer until the game has ended
+  sockaddr_in server{};      // SERVER_IP:SERVER_PORT
+  KeyStateArray KeyState{};  // held keys, sent once a second
+  // Receive time-out of the join and of the receiver; tests shorten it.
+  std::chrono::milliseconds receiveTimeout{5000};
+
+  std::thread receiver;
+  std::atomic<int> receiverStop{0};
+  int warpLoop = -1;  // hyper-warp loop handle, receiver side, under the mirror mutex
+  // 1 while the receiver waits for or holds the mirror mutex: a late frame
+  // lets it through before taking the mutex back.
+  std::atomic<int> receiverActive{0};
+  // Counts for tests and diagnostics.
+  std::atomic<int> receiversStarted{0};
+  std::atomic<int> receiversRunning{0};
+};
+extern ClientConnection g_connection;
+
+// Play state of the game on screen (window-system thread only).
+struct PlayState {
+  bool inGame = false;       // StartGame succeeded, no ending sequence yet
+  bool holdsMirror = false;  // this thread holds the mirror mutex
+  int scoreTable = 0;        // SCORE_KEY held
+  int reverseView = 0;       // REVERSE_VIEW_KEY held
+  int engineLoop = -1;
+  int shieldLoop = -1;
+  int beatCounter = BEAT_PERIOD;
+  int beatPeriod = BEAT_PERIOD;
+  int beatToggle = 0;
+  timeval lastUpdate{};     // time of the last SendUpdate
+  timeval previousFrame{};  // end of the previous frame
+};
+extern PlayState g_play;
+
+// The server thread this process started from the menu, if any.
+struct LocalServer {
+  std::thread thread;
+  bool privateGame = false;  // started for the single-player game now being played
+  int port = 0;              // where it listens on 127.0.0.1, to wake it when stopping
+  std::chrono::milliseconds startWait{1000};  // pause before joining it
+};
+extern LocalServer g_local_server;
+
+// Puts the client state back as at start-up (sockets and threads must have
+// ended); the mirror is left alone.
+void reset_client_state();
+
+// --- Connection and input forwarding (window-system thread) ---
+
+// Joins SERVER_IP:SERVER_PORT. 0: joined, 1: failed (back in the menus).
+// Exits on socket or address errors.
+int ConnectServer();
+// ConnectServer, then takes the mirror mutex and starts the receiver.
+// 0: game running, 1: join failed.
+int StartGame();
+// One KeyEvent for control id code (no game: nothing is sent).
+void TellServer(int code, bool pressed);
+// The KeyState array as one KeyStateUpdate (no game: nothing is sent).
+void SendUpdate();
+
+// --- Receiver ---
+
+// Body of the receiver thread; applies every snapshot datagram to g_mirror.
+void ReadServerThread();
+// Ends the current game's receiver at once (releasing the mirror mutex if
+// this thread holds it), waits for it and closes the game's socket.
+void stop_receiver();
+
+// --- Game keys and frames (window-system thread) ---
+
+void play_key_down(unsigned char key);
+void play_key_up(unsigned char key);
+// One whole frame: the drawing hooks around frame_step.
+void play_frame();
+// The frame's own work: beat, loop sounds, periodic update, drawing of the
+// overlay and world (hooks), explosion ages, pacing sleep.
+void frame_step();
+// Quit key or failed join: quit, stop the receiver, back to the main menu.
+void leave_game();
+// Fire key after the last life: quit, stop the receiver, high score or menu.
+void end_game();
+
+// Pure pieces of a frame.
+struct FramePacing {
+  int sleepMicroseconds = 0;  // 0: no sleep
+  float increment = 0;        // animation step for explosions
+};
+// Microseconds from a to b (negative when the clock went back).
+std::int64_t elapsed_microseconds(const timeval& a, const timeval& b);
+FramePacing frame_pacing(std::int64_t elapsedMicroseconds);
+// Decrements the counter; returns the beat sound to play now, or -1.
+int next_beat(int& counter, int& toggle, int period);
+// Ages explosions: kind 4 by the increment, kind 5 by a sixth of it.
+void advance_explosions(WorldMirror& mirror, float increment);
+// True when now falls in another wall-clock second than the last update.
+bool update_due(const timeval& lastUpdate, const timeval& now);
+
+// --- Server threads started from the menu ---
+
+// Starts ServerThread(keep_settings) on a thread of this process; false when
+// one already runs. "Pthread error" and status 1 if it cannot be created.
+bool start_server_thread(int keep_settings);
+// Sets the server's stop flag, wakes it and waits for it; false when no
+// server thread of this process was left to wait for.
+bool stop_server_thread();
+// The single-player start after the menu has installed the game screen:
+// private server on port 12345, a pause, then StartGame. 1: refused (a server
+// thread already runs) or the join failed; 0: game running.
+int start_single_player_game();
+
+}  // namespace zbx

@@ -1,0 +1,212 @@
+// Joining a server, forwarding keys and the receiver thread.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "client/client.h"
+#include "protocol/protocol.h"
+#include "startup/settings.h"
+
+namespace zbx {
+
+ClientConnection g_connection;
+
+namespace {
+
+timeval to_timeval(std::chrono::milliseconds ms) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(ms.count() / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((ms.count() % 1000) * 1000);
+  return tv;
+}
+
+bool send_bytes(const void* data, std::size_t size) {
+  const auto* to = reinterpret_cast<const sockaddr*>(&g_connection.server);
+  return sendto(g_connection.socket, data, size, 0, to, sizeof g_connection.server) ==
+         static_cast<ssize_t>(size);
+}
+
+void close_socket() {
+  if (g_connection.socket >= 0) close(g_connection.socket);
+  g_connection.socket = -1;
+}
+
+// One join attempt: the request, then one reply within the time-out.
+bool attempt_join(JoinReply& reply) {
+  char name[sizeof g_client_settings.PLAYER_NAME + 1] = {};
+  std::memcpy(name, g_client_settings.PLAYER_NAME, sizeof g_client_settings.PLAYER_NAME);
+  std::uint8_t request[JOIN_REQUEST_SIZE];
+  encode_join_request(name, request);
+  if (!send_bytes(request, sizeof request)) {
+    std::puts("Write Error in Connect Server");
+    fatal_exit(1);
+  }
+  std::uint8_t buffer[JOIN_REPLY_SIZE];
+  const ssize_t n = recvfrom(g_connection.socket, buffer, sizeof buffer, 0, nullptr, nullptr);
+  if (n != static_cast<ssize_t>(JOIN_REPLY_SIZE)) return false;
+  reply = decode_join_reply(buffer);
+  // Whoever answered, a slot outside the table is no reply at all.
+  return reply.slot >= 0 && reply.slot < MAX_PLAYERS;
+}
+
+}  // namespace
+
+int ConnectServer() {
+  g_connection.KeyState.fill(0);
+  close_socket();  // a socket left by an unfinished game is not leaked
+
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    std::puts("Socket Error");
+    fatal_exit(1);
+  }
+  g_connection.socket = s;
+  const timeval timeout = to_timeval(g_connection.receiveTimeout);
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+
+  char ip[sizeof g_client_settings.SERVER_IP] = {};
+  std::memcpy(ip, g_client_settings.SERVER_IP, sizeof ip - 1);
+  g_connection.server = sockaddr_in{};
+  g_connection.server.sin_family = AF_INET;
+  g_connection.server.sin_port = htons(static_cast<std::uint16_t>(g_client_settings.SERVER_PORT));
+  if (inet_pton(AF_INET, ip, &g_connection.server.sin_addr) != 1) {
+    std::printf("inet_pton error for %s\n", ip);
+    fatal_exit(2);
+  }
+
+  const std::uint8_t probe = PROBE_BYTE;
+  send_bytes(&probe, PROBE_SIZE);  // its fate does not matter
+
+  JoinReply reply;
+  for (int attempt = 1; attempt <= JOIN_ATTEMPTS; ++attempt) {
+    if (attempt_join(reply)) {
+      std::lock_guard<std::mutex> lock(mirror_mutex());  // no receiver yet; for clarity
+      g_mirror.join.worldWidth = reply.worldWidth;
+      g_mirror.join.slot = reply.slot;
+      g_mirror.join.gameType = reply.gameType;
+      g_mirror.join.maxShield = reply.maxShield;
+      g_mirror.join.maxArmor = reply.maxArmor;
+      return 0;
+    }
+    if (attempt < JOIN_ATTEMPTS) std::puts("Error connecting to server, retrying");
+  }
+  std::puts("Failed to connect to server");
+  std::fflush(stdout);
+  leave_game();  // closes the socket: failed joins leave no descriptor behind
+  return 1;
+}
+
+void TellServer(int code, bool pressed) {
+  if (g_connection.socket < 0) return;
+  const std::uint8_t byte = encode_key_event(code, pressed);
+  if (!send_bytes(&byte, KEY_EVENT_SIZE)) {
+    std::puts("Write Error in TellServer");
+    fatal_exit(1);
+  }
+}
+
+void SendUpdate() {
+  if (g_connection.socket < 0) return;
+  if (!send_bytes(g_connection.KeyState.data(), KEY_STATE_SIZE)) {
+    std::puts("Write Error in SendUpdate");
+    fatal_exit(1);
+  }
+}
+
+namespace {
+
+struct SnapshotContext {
+  WorldMirror* mirror;
+  int* warpLoop;
+};
+
+void on_presence(void* c, const PresenceMessage& m) {
+  apply_presence(*static_cast<SnapshotContext*>(c)->mirror, m);
+}
+void on_player(void* c, const PlayerMessage& m) {
+  auto* ctx = static_cast<SnapshotContext*>(c);
+  apply_player_message(*ctx->mirror, m, *ctx->warpLoop);
+}
+void on_object(void* c, const ObjectMessage& m) {
+  apply_object_message(*static_cast<SnapshotContext*>(c)->mirror, m);
+}
+void on_sound(void* c, const SoundEventMessage& m) {
+  apply_sound_event(*static_cast<SnapshotContext*>(c)->mirror, m);
+}
+
+}  // namespace
+
+void ReadServerThread() {
+  const int s = g_connection.socket;
+  SnapshotContext context{&g_mirror, &g_connection.warpLoop};
+  SnapshotHandler handler;
+  handler.context = &context;
+  handler.on_presence = on_presence;
+  handler.on_player = on_player;
+  handler.on_object = on_object;
+  handler.on_sound = on_sound;
+
+  std::uint8_t buffer[DATAGRAM_BUFFER_SIZE];
+  while (g_connection.receiverStop.load() == 0) {
+    const ssize_t n = recvfrom(s, buffer, sizeof buffer, 0, nullptr, nullptr);
+    if (n < 0) {
+      std::puts("Network error");
+      continue;
+    }
+    if (n == 0) continue;  // woken by the game's end, or an empty datagram
+    g_connection.receiverActive.store(1);
+    {
+      std::lock_guard<std::mutex> lock(mirror_mutex());
+      parse_snapshot(buffer, static_cast<std::size_t>(n), handler);
+    }
+    g_connection.receiverActive.store(0);
+  }
+  std::puts("Exiting Read Server Thread");
+  g_connection.receiversRunning.fetch_sub(1);
+}
+
+void stop_receiver() {
+  g_connection.receiverStop.store(1);
+  // Wakes a receiver blocked in recvfrom now rather than at its time-out.
+  if (g_connection.socket >= 0) shutdown(g_connection.socket, SHUT_RDWR);
+  if (g_play.holdsMirror) {
+    g_play.holdsMirror = false;
+    mirror_mutex().unlock();
+  }
+  if (g_connection.receiver.joinable()) g_connection.receiver.join();
+  close_socket();
+}
+
+int StartGame() {
+  stop_receiver();  // never two receivers: an unfinished game ends here
+  if (ConnectServer() != 0) return 1;
+  g_connection.receiverStop.store(0);
+  g_play.scoreTable = 0;
+  g_play.reverseView = 0;
+
+  mirror_mutex().lock();
+  g_play.holdsMirror = true;
+  g_connection.receiversStarted.fetch_add(1);
+  g_connection.receiversRunning.fetch_add(1);
+  try {
+    g_connection.receiver = std::thread(ReadServerThread);
+  } catch (const std::system_error& e) {
+    std::printf("ERROR, return code from pthread_create() is %d\n", e.code().value());
+    fatal_exit(1);
+  }
+
+  g_play.beatPeriod = BEAT_PERIOD;
+  g_play.beatCounter = BEAT_PERIOD;
+  g_play.beatToggle = 0;
+  gettimeofday(&g_play.previousFrame, nullptr);
+  g_play.lastUpdate = g_play.previousFrame;
+  g_play.inGame = true;
+  return 0;
+}
+
+}  // namespace zbx

@@ -1,0 +1,93 @@
+// Server threads started from the menu, and the single-player start.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "client/client.h"
+#include "protocol/protocol.h"
+#include "server/server.h"
+#include "startup/settings.h"
+
+namespace zbx {
+
+LocalServer g_local_server;
+
+namespace {
+
+// A server checks its stop flag between receives: one datagram on loopback
+// ends its wait now instead of at its time-out. The server ignores it.
+void wake_server(int port) {
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::uint8_t probe = PROBE_BYTE;
+  sendto(s, &probe, PROBE_SIZE, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  close(s);
+}
+
+}  // namespace
+
+bool start_server_thread(int keep_settings) {
+  if (g_server_running.load() != 0) return false;
+  // One that ended by itself is only waiting to be joined.
+  if (g_local_server.thread.joinable()) g_local_server.thread.join();
+  g_server_stop.store(0);
+  g_local_server.port = keep_settings ? g_server_settings.GAME_PORT : SINGLE_PLAYER_PORT;
+  g_server_running.store(1);
+  try {
+    g_local_server.thread = std::thread(ServerThread, keep_settings);
+  } catch (const std::system_error&) {
+    std::puts("Pthread error");
+    fatal_exit(1);
+  }
+  return true;
+}
+
+bool stop_server_thread() {
+  if (!g_local_server.thread.joinable()) {
+    return false;
+  }
+  g_server_stop.store(1);
+  wake_server(g_local_server.port);
+  g_local_server.thread.join();
+  g_server_stop.store(0);
+  g_server_running.store(0);
+  g_local_server.privateGame = false;
+  return true;
+}
+
+int start_single_player_game() {
+  if (g_server_running.load() != 0) return -1;
+  std::snprintf(g_client_settings.SERVER_IP, sizeof g_client_settings.SERVER_IP, "%s", "127.0.0.1");
+  g_client_settings.SERVER_PORT = SINGLE_PLAYER_PORT;
+  start_server_thread(0);
+  g_local_server.privateGame = true;
+  g_connection.receiverStop.store(0);
+  std::this_thread::sleep_for(g_local_server.startWait);
+  return StartGame();
+}
+
+void reset_client_state() {
+  stop_receiver();
+  stop_server_thread();
+  g_connection.KeyState.fill(0);
+  g_connection.receiveTimeout = std::chrono::milliseconds(5000);
+  g_connection.receiverStop.store(0);
+  g_connection.warpLoop = -1;
+  g_connection.receiverActive.store(0);
+  g_connection.receiversStarted.store(0);
+  g_connection.receiversRunning.store(0);
+  g_play = PlayState{};
+  g_local_server.privateGame = false;
+  g_local_server.port = 0;
+  g_local_server.startWait = std::chrono::milliseconds(1000);
+}
+
+}  // namespace zbx

@@ -1,0 +1,111 @@
+#include "client/mirror.h"
+
+#include <cstring>
+
+#include "client/hooks.h"
+#include "render/core/model.h"
+#include "render/core/view.h"
+
+namespace zbx {
+
+WorldMirror g_mirror;
+
+std::mutex& mirror_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+MirrorPlayer* own_player() {
+  const int slot = g_mirror.join.slot;
+  if (slot < 0 || slot >= MAX_PLAYERS) return nullptr;
+  return g_mirror.players[slot].get();
+}
+
+void clear_mirror() {
+  for (auto& o : g_mirror.objects) o.reset();
+  for (auto& p : g_mirror.players) p.reset();
+  g_mirror.matchRunning = 0;
+}
+
+void apply_presence(WorldMirror& mirror, const PresenceMessage& m) {
+  for (int i = 0; i < MAX_OBJECTS; ++i) {
+    if (m.objects[i] == 0) mirror.objects[i].reset();
+  }
+  for (int i = 0; i < MAX_PLAYERS; ++i) {
+    // The own record stays so the HUD keeps its last values.
+    if (m.players[i] == 0 && i != mirror.join.slot) mirror.players[i].reset();
+  }
+  mirror.matchRunning = m.matchRunning;
+}
+
+void apply_player_message(WorldMirror& mirror, const PlayerMessage& m, int& warpLoop) {
+  if (m.slot < 0 || m.slot >= MAX_PLAYERS) return;
+  auto& entry = mirror.players[m.slot];
+  if (!entry) {
+    entry = std::make_unique<MirrorPlayer>();
+    entry->model = g_models[0].get();
+  }
+  MirrorPlayer& p = *entry;
+  p.position = m.position;
+  p.score = m.score;
+  p.lives = m.lives;
+  p.size = m.size;
+  p.shieldActive = m.shieldActive;
+  p.shield = m.shield;
+  p.armor = m.armor;
+  p.hitFlash = m.hit;
+  p.alive = m.alive;
+  p.warps = m.warps;
+  p.nukes = m.nukes;
+  // Any sender can reach us: a name without its NUL is cut to 19 characters.
+  const std::size_t len = strnlen(m.name, sizeof m.name - 1);
+  std::memcpy(p.name, m.name, len);
+  p.name[len] = '\0';
+
+  if (m.slot == mirror.join.slot) {
+    p.flightOrientation = m.orientation;
+    if (m.warping == 1 && warpLoop == -1) {
+      warpLoop = g_client_hooks.play_loop(SOUND_WARP_LOOP);
+    } else if (m.warping == 0 && warpLoop != -1) {
+      g_client_hooks.stop_loop(warpLoop);
+      warpLoop = -1;
+    }
+  } else {
+    p.orientation = m.orientation;
+  }
+}
+
+void apply_object_message(WorldMirror& mirror, const ObjectMessage& m) {
+  if (m.slot < 0 || m.slot >= MAX_OBJECTS) return;
+  auto& entry = mirror.objects[m.slot];
+  if (!entry) entry = std::make_unique<MirrorObject>();
+  MirrorObject& o = *entry;
+  o.position = m.position;
+  o.orientation = m.orientation;
+  o.kind = m.kind;
+  o.size = m.size;
+  if (m.kind == KIND_ASTEROID) {
+    o.model = g_asteroid_meshes[m.slot].get();
+  } else if (m.kind < 0 || m.kind >= MODEL_SLOTS) {
+    o.model = nullptr;  // no such model: not drawn
+  } else if (g_models[m.kind]) {
+    o.model = g_models[m.kind].get();
+  }
+}
+
+void apply_sound_event(const WorldMirror& mirror, const SoundEventMessage& m) {
+  if (m.sound < 0 || m.sound >= NUM_SOUNDS) return;
+  const int slot = mirror.join.slot;
+  if (slot < 0 || slot >= MAX_PLAYERS || !mirror.players[slot]) return;
+  const MirrorPlayer& own = *mirror.players[slot];
+  g_client_hooks.play_sound_at(
+      m.sound,
+      sound_position(m.position, own.position, own.flightOrientation, mirror.join.worldWidth));
+}
+
+Vector3f sound_position(Vector3f p, Vector3f own, const Matrix3f& flightOrientation,
+                        float worldWidth) {
+  return to_camera(wrapped_offset(p, own, worldWidth), flightOrientation);
+}
+
+}  // namespace zbx

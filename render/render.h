@@ -1,0 +1,106 @@
+// Drawing with OpenGL 1.x and GLUT: the game window and the graphics state
+// every screen relies on, the explosion texture, the first-person world pass,
+// the HUD with its scoreboard, and the starfield. The 2-D primitives and the
+// palette are in render/draw2d.h.
+//
+// Everything here runs on the window-system thread. The world, HUD, radar and
+// starfield read the client's mirror and must be called with the mirror mutex
+// held (the frame loop holds it for the whole frame).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "protocol/zbx_types.h"
+#include "render/draw2d.h"
+
+namespace zbx {
+
+struct MirrorObject;
+struct Model;
+struct Star;
+
+// The five window-system callbacks that make one screen; nullptr = none.
+struct ScreenCallbacks {
+  void (*keyboard)(unsigned char key, int x, int y) = nullptr;
+  void (*keyboard_up)(unsigned char key, int x, int y) = nullptr;
+  void (*special)(int key, int x, int y) = nullptr;
+  void (*idle)() = nullptr;
+  void (*display)() = nullptr;
+};
+
+// Installs all five callbacks of a screen (absent ones are removed).
+void install_screen(const ScreenCallbacks& screen);
+
+// Opens the "Zorbix" window of SCREEN_WIDTH x SCREEN_HEIGHT, installs the
+// first screen's callbacks, sets the initial GL state and loads the explosion
+// texture from the data prefix. glutInit must have run. The caller sets the
+// configuration editor's pending size beforehand.
+void open_window(const ScreenCallbacks& first_screen);
+// Reads the SGI explosion image at path into the explosion texture. Ends the
+// process: "Error opening %s\n" status 1 (cannot open), "Sorry, can't read
+// texture file..." status 0 (cannot decode).
+void load_explosion_texture(const char* path);
+
+void begin_frame();             // clears colour and depth
+void reset_view();              // clear colour, shading, fill, identity
+void set_overlay_projection();  // identity projection, left selected
+void set_perspective();         // 60 degree perspective, model-view selected
+void enable_blending();         // source alpha, destination alpha
+void disable_blending();
+void swap_frame();
+[[noreturn]] void enter_main_loop();
+
+// The world pass from the own ship's cockpit: other ships, objects, the
+// translucent items far to near, and the crosshair.
+void draw_world();
+// A triangle given in camera coordinates with one colour per corner (z
+// changes sign in the reverse view).
+void draw_triangle(const Vector3f (&points)[3], const Colour3f (&colours)[3]);
+// Draws an entity's model turned by its orientation and scaled by its size.
+void draw_oriented_model(const MirrorObject& entity);
+// Draws an object's model unrotated, along the camera axes (powerup letters).
+void draw_facing_model(const MirrorObject& object);
+// A disc of n segments facing the viewer about the entity, pulled towards
+// the camera by the radius when the camera is outside it.
+void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float centre_alpha,
+               float rim_alpha, float radius);
+// The textured explosion square of an object of kind 4 or 5.
+void draw_explosion(Vector3f position, int kind, float age);
+// The four small triangles pointing at the centre of the view.
+void draw_crosshair();
+
+// The HUD: texts, gauges, scoreboard and radar; leaves the perspective set.
+void draw_overlay();
+// The gauge frame right of a label ending at x, filled by value / maximum.
+void draw_gauge(int x, int value, int maximum);
+
+// The 500 stars: twinkle, shake while hit, draw.
+void draw_starfield();
+// One star, moved by shift along the camera's x axis.
+void draw_star(const Star& star, float shift);
+
+// Reverse-view and score-table flags of the play state.
+bool reverse_view_held();
+bool score_table_held();
+struct ViewFlags {
+  std::atomic<bool> reverse_view{false};
+  std::atomic<bool> score_table{false};
+};
+extern ViewFlags g_view_flags;
+
+// Drawing state that lives as long as the window.
+struct RenderState {
+  std::uint32_t explosion_texture = 0;  // GL texture name
+  bool window_open = false;
+  // Transform every vertex on the processor and send it on its own instead
+  // of handing whole meshes and their transforms to GL (same picture; tests
+  // compare the two).
+  bool cpu_transform = false;
+};
+extern RenderState g_render;
+
+// Forgets the per-model vertex data built for drawing (models changed).
+void clear_mesh_cache();
+
+}  // namespace zbx

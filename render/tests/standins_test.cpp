@@ -1,0 +1,1 @@
+#include "render/harness/standins.cpp"  // NOLINT: weak fallbacks shared with the harness

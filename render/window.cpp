@@ -1,0 +1,95 @@
+// The game window, the GL state switches every screen uses, and the
+// explosion texture.
+#include <GL/freeglut.h>
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "render/core/sgi_image.h"
+#include "render/render.h"
+#include "startup/settings.h"
+
+namespace zbx {
+
+RenderState g_render;
+
+void install_screen(const ScreenCallbacks& screen) {
+  glutKeyboardFunc(screen.keyboard);
+  glutKeyboardUpFunc(screen.keyboard_up);
+  glutSpecialFunc(screen.special);
+  glutIdleFunc(screen.idle);
+  glutDisplayFunc(screen.display);
+}
+
+void load_explosion_texture(const char* path) {
+  // Ends the process with the texture messages when the file will not do.
+  const SgiImage image = load_explosion_image(path);
+  glBindTexture(GL_TEXTURE_2D, g_render.explosion_texture);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  // Three components: the picture's own alpha is dropped, every texel is opaque.
+  glTexImage2D(GL_TEXTURE_2D, 0, 3, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+               image.rgba.data());
+  gluBuild2DMipmaps(GL_TEXTURE_2D, 3, image.width, image.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                    image.rgba.data());
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+}
+
+void open_window(const ScreenCallbacks& first_screen) {
+  glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
+  glutInitWindowSize(g_client_settings.SCREEN_WIDTH, g_client_settings.SCREEN_HEIGHT);
+  glutCreateWindow("Zorbix");
+  glutIgnoreKeyRepeat(1);
+  install_screen(first_screen);
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glColor3f(1.0f, 1.0f, 1.0f);
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  g_render.explosion_texture = name;
+  const std::string path = std::string(data_prefix()) + "/zbx3d/textures/explosion.rgb";
+  load_explosion_texture(path.c_str());
+  glEnable(GL_DEPTH_TEST);
+  g_render.window_open = true;
+}
+
+void begin_frame() { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }
+
+void reset_view() {
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glShadeModel(GL_SMOOTH);
+  glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+  glLoadIdentity();
+}
+
+void set_overlay_projection() {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+}
+
+void set_perspective() {
+  const int height = g_client_settings.SCREEN_HEIGHT;
+  // A zero height would hand an infinite aspect ratio to GL.
+  const float aspect = static_cast<float>(g_client_settings.SCREEN_WIDTH) /
+                       static_cast<float>(height > 0 ? height : 1);
+  gluPerspective(60.0, aspect, 0.1, 20.0);
+  glMatrixMode(GL_MODELVIEW);
+}
+
+void enable_blending() {
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_DST_ALPHA);
+}
+
+void disable_blending() { glDisable(GL_BLEND); }
+
+void swap_frame() { glutSwapBuffers(); }
+
+void enter_main_loop() {
+  glutMainLoop();
+  // freeglut returns only when told to leave the loop; the game never does.
+  fatal_exit(0);
+}
+
+}  // namespace zbx

@@ -1,0 +1,345 @@
+// zbx3d-botclient: a headless client for tests and load runs. It joins a
+// server, sends key events on a schedule and key-state updates at an interval,
+// decodes every snapshot datagram and prints one summary line of what it saw.
+// Exit status: 0 joined, 1 usage or socket error, 2 no JoinReply.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "protocol/protocol.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct ScheduledKey {
+  double at;  // seconds after the join
+  std::uint8_t byte;
+};
+
+struct Options {
+  std::string address = "127.0.0.1";
+  int port = 12346;
+  std::string name = "bot";
+  double duration = 5.0;
+  double updateInterval = 1.0;  // 0: never
+  double joinWait = 5.0;
+  int joinTries = 3;
+  double rejoinAt = -1;  // send the JoinRequest again at this time
+  bool quit = false;
+  bool play = false;  // built-in manoeuvres: thrust, turn, fire twice a second
+  std::vector<ScheduledKey> keys;
+};
+
+// What the snapshots showed.
+struct Seen {
+  long datagrams = 0;
+  long bytes = 0;
+  long snapshots = 0;  // PresenceMessages
+  long objectMessages = 0;
+  long playerMessages = 0;
+  long sounds = 0;
+  int objects = 0;  // occupied slots in the last PresenceMessage
+  int players = 0;
+  int ownPresent = 0;
+  int ownSlot = -1;
+  int ownShield = -1;
+  int othersOwnFieldsNonZero = 0;  // (own) fields seen in another player's message
+  int matchRunning = -1;
+  std::size_t maxDatagram = 0;
+  double lastSnapshotAt = -1;
+  double now = 0;
+};
+
+int usage(const char* program) {
+  std::printf(
+      "usage: %s [-a address] [-p port] [-n name] [-t seconds] [-k time:byte,...]\n"
+      "          [-u update_seconds] [-w join_wait] [-r join_tries] [-R rejoin_at] [-q] [-P]\n",
+      program);
+  return 1;
+}
+
+bool parse_keys(const char* text, std::vector<ScheduledKey>& out) {
+  std::string all(text);
+  std::size_t pos = 0;
+  while (pos < all.size()) {
+    const std::size_t end = std::min(all.find(',', pos), all.size());
+    const std::string item = all.substr(pos, end - pos);
+    const std::size_t colon = item.find(':');
+    if (colon == std::string::npos) return false;
+    const double at = std::atof(item.substr(0, colon).c_str());
+    const int byte = std::atoi(item.substr(colon + 1).c_str());
+    if (at < 0 || byte < 0 || byte > 255) return false;
+    out.push_back({at, static_cast<std::uint8_t>(byte)});
+    pos = end + 1;
+  }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const ScheduledKey& a, const ScheduledKey& b) { return a.at < b.at; });
+  return true;
+}
+
+bool parse_options(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (word == "-q") {
+      o.quit = true;
+    } else if (word == "-P") {
+      o.play = true;
+    } else if (!has_value) {
+      return false;
+    } else if (word == "-a") {
+      o.address = argv[++i];
+    } else if (word == "-p") {
+      o.port = std::atoi(argv[++i]);
+    } else if (word == "-n") {
+      o.name = argv[++i];
+    } else if (word == "-t") {
+      o.duration = std::atof(argv[++i]);
+    } else if (word == "-u") {
+      o.updateInterval = std::atof(argv[++i]);
+    } else if (word == "-w") {
+      o.joinWait = std::atof(argv[++i]);
+    } else if (word == "-r") {
+      o.joinTries = std::max(1, std::atoi(argv[++i]));
+    } else if (word == "-R") {
+      o.rejoinAt = std::atof(argv[++i]);
+    } else if (word == "-k") {
+      if (!parse_keys(argv[++i], o.keys)) return false;
+    } else {
+      return false;
+    }
+  }
+  return o.port > 0 && o.port < 65536 && o.duration >= 0;
+}
+
+// KeyState byte of a held control, or -1.
+int key_state_byte(int control) {
+  switch (control) {
+    case zbx::CONTROL_SHIELD:
+      return 1;
+    case zbx::CONTROL_WARP:
+      return 2;
+    case zbx::CONTROL_NUKE:
+      return 3;
+    default:
+      return (control >= zbx::CONTROL_FORWARD_THRUST && control <= zbx::CONTROL_Z_BACKWARD_ROTATE)
+                 ? control + 3
+                 : -1;
+  }
+}
+
+void track_key(zbx::KeyStateArray& state, std::uint8_t byte) {
+  const zbx::KeyEvent e = zbx::decode_key_event(byte);
+  if (!e.valid) return;
+  const int index = key_state_byte(e.control);
+  if (index < 0) return;
+  if (e.pressed) {
+    state[static_cast<std::size_t>(index)] = 1;
+  } else if (index != 2 && index != 3) {  // warp and nuke stay set, as a real client does
+    state[static_cast<std::size_t>(index)] = 0;
+  }
+}
+
+void on_presence(void* c, const zbx::PresenceMessage& m) {
+  auto* seen = static_cast<Seen*>(c);
+  ++seen->snapshots;
+  seen->objects = 0;
+  seen->players = 0;
+  for (std::uint8_t b : m.objects) seen->objects += b ? 1 : 0;
+  for (std::uint8_t b : m.players) seen->players += b ? 1 : 0;
+  seen->ownPresent = (seen->ownSlot >= 0 && m.players[seen->ownSlot]) ? 1 : 0;
+  seen->matchRunning = m.matchRunning;
+  seen->lastSnapshotAt = seen->now;
+}
+
+void on_player(void* c, const zbx::PlayerMessage& m) {
+  auto* seen = static_cast<Seen*>(c);
+  ++seen->playerMessages;
+  if (m.slot == seen->ownSlot) {
+    seen->ownShield = m.shield;
+  } else if (m.shield || m.armor || m.hit || m.nukes || m.warps) {
+    ++seen->othersOwnFieldsNonZero;
+  }
+}
+
+void on_object(void* c, const zbx::ObjectMessage&) { ++static_cast<Seen*>(c)->objectMessages; }
+void on_sound(void* c, const zbx::SoundEventMessage&) { ++static_cast<Seen*>(c)->sounds; }
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class Connection {
+ public:
+  bool open(const Options& o) {
+    socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (socket_ < 0) return false;
+    server_.sin_family = AF_INET;
+    server_.sin_port = htons(static_cast<std::uint16_t>(o.port));
+    return inet_pton(AF_INET, o.address.c_str(), &server_.sin_addr) == 1;
+  }
+  ~Connection() {
+    if (socket_ >= 0) close(socket_);
+  }
+  bool send(const void* data, std::size_t length) const {
+    return sendto(socket_, data, length, 0, reinterpret_cast<const sockaddr*>(&server_),
+                  sizeof server_) == static_cast<ssize_t>(length);
+  }
+  // Waits up to `seconds` for one datagram; returns its length, or -1.
+  long receive(std::uint8_t* buffer, std::size_t size, double seconds) const {
+    pollfd p{socket_, POLLIN, 0};
+    const int millis = static_cast<int>(std::max(0.0, seconds) * 1000.0);
+    if (poll(&p, 1, millis) <= 0) return -1;
+    return recv(socket_, buffer, size, 0);
+  }
+
+ private:
+  int socket_ = -1;
+  sockaddr_in server_{};
+};
+
+// Sends the JoinRequest and waits for a 20-byte reply, like the game client.
+bool join(const Connection& link, const Options& o, zbx::JoinReply& reply) {
+  std::uint8_t request[zbx::JOIN_REQUEST_SIZE];
+  zbx::encode_join_request(o.name.c_str(), request);
+  std::uint8_t buffer[zbx::DATAGRAM_BUFFER_SIZE];
+  for (int attempt = 0; attempt < o.joinTries; ++attempt) {
+    if (!link.send(request, sizeof request)) return false;
+    const auto start = Clock::now();
+    while (seconds_since(start) < o.joinWait) {
+      const long got = link.receive(buffer, sizeof buffer, o.joinWait - seconds_since(start));
+      if (got == static_cast<long>(zbx::JOIN_REPLY_SIZE)) {
+        reply = zbx::decode_join_reply(buffer);
+        return true;
+      }
+      // Snapshots of an earlier admission may still arrive: not the reply.
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!parse_options(argc, argv, o)) return usage(argv[0]);
+  Connection link;
+  if (!link.open(o)) {
+    std::printf("socket or address error\n");
+    return 1;
+  }
+  const std::uint8_t probe = zbx::PROBE_BYTE;
+  link.send(&probe, 1);
+  zbx::JoinReply reply;
+  if (!join(link, o, reply)) {
+    std::printf("refused\n");
+    return 2;
+  }
+  std::printf(
+      "joined slot=%d game_type=%d max_players=%d world_width=%g max_shield=%d "
+      "max_armor=%d\n",
+      reply.slot, reply.gameType, reply.maxPlayers, static_cast<double>(reply.worldWidth),
+      reply.maxShield, reply.maxArmor);
+  std::fflush(stdout);
+
+  Seen seen;
+  seen.ownSlot = reply.slot;
+  zbx::SnapshotHandler handler{&seen, on_presence, on_player, on_object, on_sound};
+  if (o.play) {
+    o.keys.push_back({0.0, zbx::encode_key_event(zbx::CONTROL_FORWARD_THRUST, true)});
+    o.keys.push_back({0.0, zbx::encode_key_event(zbx::CONTROL_Y_FORWARD_ROTATE, true)});
+    for (double t = 0.25; t < o.duration; t += 0.5) {
+      o.keys.push_back({t, zbx::encode_key_event(zbx::CONTROL_FIRE, true)});
+    }
+    std::stable_sort(o.keys.begin(), o.keys.end(),
+                     [](const ScheduledKey& a, const ScheduledKey& b) { return a.at < b.at; });
+  }
+
+  zbx::KeyStateArray keyState{};
+  std::size_t nextKey = 0;
+  double nextUpdate = o.updateInterval > 0 ? o.updateInterval : o.duration + 1;
+  bool rejoined = o.rejoinAt < 0;
+  int quitAck = 0;
+  long afterQuit = 0;
+  std::uint8_t buffer[zbx::DATAGRAM_BUFFER_SIZE];
+  const auto start = Clock::now();
+
+  auto receive_until = [&](double until) {
+    for (;;) {
+      const double left = until - seconds_since(start);
+      const long got = link.receive(buffer, sizeof buffer, std::max(0.0, left));
+      if (got < 0) {
+        if (seconds_since(start) >= until) return;
+        continue;
+      }
+      seen.now = seconds_since(start);
+      if (quitAck) ++afterQuit;
+      if (got == 1 && buffer[0] == zbx::QUIT_ACK_BYTE) {
+        quitAck = 1;
+        continue;
+      }
+      ++seen.datagrams;
+      seen.bytes += got;
+      seen.maxDatagram = std::max(seen.maxDatagram, static_cast<std::size_t>(got));
+      zbx::parse_snapshot(buffer, static_cast<std::size_t>(got), handler);
+    }
+  };
+
+  for (;;) {
+    const double now = seconds_since(start);
+    if (now >= o.duration) break;
+    while (nextKey < o.keys.size() && o.keys[nextKey].at <= now) {
+      link.send(&o.keys[nextKey].byte, 1);
+      track_key(keyState, o.keys[nextKey].byte);
+      ++nextKey;
+    }
+    if (now >= nextUpdate) {
+      link.send(keyState.data(), keyState.size());
+      nextUpdate += o.updateInterval;
+    }
+    if (!rejoined && now >= o.rejoinAt) {
+      std::uint8_t request[zbx::JOIN_REQUEST_SIZE];
+      zbx::encode_join_request(o.name.c_str(), request);
+      link.send(request, sizeof request);
+      rejoined = true;
+    }
+    double next = o.duration;
+    if (nextKey < o.keys.size()) next = std::min(next, o.keys[nextKey].at);
+    next = std::min(next, nextUpdate);
+    if (!rejoined) next = std::min(next, o.rejoinAt);
+    receive_until(std::max(next, now + 0.001));
+  }
+  const double active = seconds_since(start);
+  if (o.quit) {
+    const std::uint8_t quit = zbx::encode_key_event(zbx::CONTROL_QUIT, true);
+    link.send(&quit, 1);
+    const double until = active + 1.0;
+    while (!quitAck && seconds_since(start) < until) receive_until(until);
+    // Anything the server still sends now comes after the QuitAck.
+    receive_until(seconds_since(start) + 0.3);
+  }
+
+  const double secs = std::max(active, 1e-6);
+  std::printf(
+      "summary seconds=%.2f snapshots=%ld snapshots_per_sec=%.2f datagrams=%ld bytes=%ld "
+      "bytes_per_sec=%.0f objects=%d players=%d own_present=%d own_shield=%d others_own_fields=%d "
+      "object_messages=%ld player_messages=%ld sounds=%ld max_datagram=%zu match_running=%d "
+      "last_snapshot_at=%.2f quit_ack=%d after_quit=%ld\n",
+      active, seen.snapshots, static_cast<double>(seen.snapshots) / secs, seen.datagrams,
+      seen.bytes, static_cast<double>(seen.bytes) / secs, seen.objects, seen.players,
+      seen.ownPresent, seen.ownShield, seen.othersOwnFieldsNonZero, seen.objectMessages,
+      seen.playerMessages, seen.sounds, seen.maxDatagram, seen.matchRunning, seen.lastSnapshotAt,
+      quitAck, afterQuit);
+  return 0;
+}

@@ -1,0 +1,185 @@
+// Rotations, movement with wrap-around, ship turning and thrust, torus
+// distances and free spawn positions.
+#include "server/motion.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "startup/settings.h"
+
+namespace zbx {
+
+namespace {
+
+constexpr double DEGREES_TO_RADIANS = 0.017453292519943295;
+
+using Rows = std::array<float, 9>;
+
+// Rotation matrix of `degrees` about one axis, or false when the angle is not
+// finite (a NaN or infinite angle would poison the orientation for good).
+bool rotation(int axis, float degrees, Rows& r) {
+  if (!std::isfinite(degrees)) return false;
+  const double radians = static_cast<double>(degrees) * DEGREES_TO_RADIANS;
+  const float c = static_cast<float>(std::cos(radians));
+  const float s = static_cast<float>(std::sin(radians));
+  switch (axis) {
+    case 0:
+      r = {1, 0, 0, 0, c, s, 0, -s, c};
+      break;
+    case 1:
+      r = {c, 0, s, 0, 1, 0, -s, 0, c};
+      break;
+    default:
+      r = {c, s, 0, -s, c, 0, 0, 0, 1};
+      break;
+  }
+  return true;
+}
+
+Rows multiply(const Rows& a, const Rows& b) {
+  Rows out{};
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      out[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
+    }
+  }
+  return out;
+}
+
+void rotate(Matrix3f& m, int axis, int mode, float degrees) {
+  // A zero turn is the identity: skip the trigonometry (most objects and
+  // ships turn about at most one axis at a time).
+  if ((mode != 1 && mode != 2) || degrees == 0.0f) return;
+  Rows r;
+  if (!rotation(axis, degrees, r)) return;
+  m = mode == 2 ? multiply(r, m) : multiply(m, r);
+}
+
+float wrap_down(float coordinate, float w) {
+  if (coordinate > w) {
+    return static_cast<float>(static_cast<double>(coordinate) - 2.0 * static_cast<double>(w));
+  }
+  return coordinate;
+}
+
+float wrap_up(float coordinate, float w) {
+  if (coordinate < -w) {
+    return static_cast<float>(static_cast<double>(coordinate) + 2.0 * static_cast<double>(w));
+  }
+  return coordinate;
+}
+
+float axis_distance(float a, float b, float w) {
+  float d = std::fabs(a - b);
+  const float across = 2.0f * w - d;
+  return across < d ? across : d;
+}
+
+float nearest_offset(float target, float from, float w) {
+  float d = target - from;
+  if (d > w) d -= 2.0f * w;
+  if (d < -w) d += 2.0f * w;
+  return d;
+}
+
+// One grid coordinate of a spawn candidate: W * (k / 25), k in -25..24.
+float random_grid_coordinate(float w) {
+  const int k = std::rand() % 50 - 25;
+  return w * (static_cast<float>(k) / 25.0f);
+}
+
+bool position_is_clear(Vector3f candidate) {
+  for (const auto& object : g_world.objects) {
+    if (object && torus_distance(candidate, object->position) < object->size + 0.3f) return false;
+  }
+  for (const auto& ship : g_world.players) {
+    if (ship && ship->lifetime == -1 &&
+        torus_distance(candidate, ship->position) < ship->size + 1.0f) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void rotate_x(Matrix3f& m, int mode, float degrees) { rotate(m, 0, mode, degrees); }
+void rotate_y(Matrix3f& m, int mode, float degrees) { rotate(m, 1, mode, degrees); }
+void rotate_z(Matrix3f& m, int mode, float degrees) { rotate(m, 2, mode, degrees); }
+
+void move(WorldObject& record) {
+  const float w = g_server_settings.WORLD_WIDTH;
+  Vector3f& p = record.position;
+  p.x += record.velocity.x;
+  p.y += record.velocity.y;
+  p.z += record.velocity.z;
+  p.x = wrap_down(p.x, w);
+  p.y = wrap_down(p.y, w);
+  p.z = wrap_down(p.z, w);
+  p.x = wrap_up(p.x, w);
+  p.y = wrap_up(p.y, w);
+  p.z = wrap_up(p.z, w);
+}
+
+void turn_object(WorldObject& object) {
+  rotate_x(object.orientation, 2, object.spin.x);
+  rotate_y(object.orientation, 2, object.spin.y);
+  rotate_z(object.orientation, 2, object.spin.z);
+}
+
+void turn_ship(Ship& ship) {
+  if (ship.lifetime != -1 || ship.warpTimer != 0) return;
+  float s = g_server_settings.ROTATION_SPEED;
+  if (ship.isBot) s *= g_world.botRatio;
+  if (!std::isfinite(s)) s = 0.0f;
+  rotate_x(ship.orientation, 2, ship.spin.x * s);
+  rotate_y(ship.orientation, 2, ship.spin.y * s);
+  rotate_z(ship.orientation, 2, ship.spin.z * s);
+  rotate_x(ship.inverseOrientation, 1, -ship.spin.x * s);
+  rotate_y(ship.inverseOrientation, 1, -ship.spin.y * s);
+  rotate_z(ship.inverseOrientation, 1, -ship.spin.z * s);
+  update_thrust_vector(ship);
+}
+
+void update_thrust_vector(Ship& ship) {
+  const Matrix3f& m = ship.orientation;
+  const double tx = ship.thrustInput.x, ty = ship.thrustInput.y, tz = ship.thrustInput.z;
+  auto component = [&](int column) {
+    const double sum = tx * m[column] + ty * m[3 + column] + tz * m[6 + column];
+    const float value = static_cast<float>(-0.001 * sum);
+    return std::isfinite(value) ? value : 0.0f;
+  };
+  ship.thrustVector = Vector3f{component(0), component(1), component(2)};
+}
+
+float torus_distance(Vector3f a, Vector3f b) {
+  const float w = g_server_settings.WORLD_WIDTH;
+  const float dx = axis_distance(a.x, b.x, w);
+  const float dy = axis_distance(a.y, b.y, w);
+  const float dz = axis_distance(a.z, b.z, w);
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+Vector3f local_offset(const Ship& ship, Vector3f target) {
+  const float w = g_server_settings.WORLD_WIDTH;
+  const float dx = nearest_offset(target.x, ship.position.x, w);
+  const float dy = nearest_offset(target.y, ship.position.y, w);
+  const float dz = nearest_offset(target.z, ship.position.z, w);
+  const Matrix3f& m = ship.orientation;
+  return Vector3f{m[0] * dx + m[1] * dy + m[2] * dz, m[3] * dx + m[4] * dy + m[5] * dz,
+                  m[6] * dx + m[7] * dy + m[8] * dz};
+}
+
+Vector3f random_clear_position() {
+  const float w = g_server_settings.WORLD_WIDTH;
+  Vector3f candidate;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    candidate.x = random_grid_coordinate(w);
+    candidate.y = random_grid_coordinate(w);
+    candidate.z = random_grid_coordinate(w);
+    if (position_is_clear(candidate)) break;
+  }
+  return candidate;
+}
+
+}  // namespace zbx

@@ -1,0 +1,313 @@
+// Server start-up, the client table and the receive loop: joins, quits, key
+// events, key-state updates and the time-out of silent clients.
+#include "server/server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "protocol/protocol.h"
+#include "server/broadcast.h"
+#include "server/motion.h"
+#include "server/rules.h"
+#include "server/simulation.h"
+#include "server/world.h"
+#include "startup/settings.h"
+
+namespace zbx {
+
+// g_server_stop lives with the simulation loop (simulation.cpp).
+std::atomic<int> g_server_running{0};
+ServerState g_server;
+
+namespace {
+
+constexpr std::size_t RECEIVE_BUFFER_SIZE = 64;
+
+// A broadcast thread and whether it has finished, so finished ones can be
+// joined without waiting.
+struct BroadcastHandle {
+  std::thread thread;
+  std::shared_ptr<std::atomic<bool>> done;
+};
+
+// State of one run of the receive loop; lives on its thread.
+struct ReceiveLoop {
+  int socket = -1;
+  JoinReply joinReply;  // filled once per run; each join adds its slot
+  std::vector<BroadcastHandle> broadcasts;
+};
+
+void say(const char* line) {
+  std::printf("%s\n", line);
+  std::fflush(stdout);
+}
+
+[[noreturn]] void thread_error(int error, int status) {
+  std::printf("ERROR, return code from pthread_create() is %d\n", error);
+  fatal_exit(status);
+}
+
+// Time of a client's last sign of life. A monotonic clock, so a change of the
+// wall clock neither drops every client nor keeps a silent one forever.
+timeval now_time() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  timeval tv{};
+  tv.tv_sec = ts.tv_sec;
+  tv.tv_usec = ts.tv_nsec / 1000;
+  return tv;
+}
+
+long long micros_between(const timeval& earlier, const timeval& later) {
+  return (static_cast<long long>(later.tv_sec) - earlier.tv_sec) * 1'000'000LL +
+         (static_cast<long long>(later.tv_usec) - earlier.tv_usec);
+}
+
+bool same_peer(const sockaddr_in& a, const sockaddr_in& b) {
+  return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+}
+
+bool send_bytes(int socket, const void* data, std::size_t length, const sockaddr_in& to) {
+  const ssize_t sent =
+      sendto(socket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  return sent == static_cast<ssize_t>(length);
+}
+
+JoinReply join_reply_template() {
+  const ServerSettings& s = g_server_settings;
+  JoinReply r;
+  r.gameType = s.MAX_NUMBER_OF_PLAYERS == 1 ? 0 : s.GAME_TYPE;
+  r.maxPlayers = s.MAX_NUMBER_OF_PLAYERS;
+  r.worldWidth = s.WORLD_WIDTH;
+  r.maxShield = s.MAX_SHIELD;
+  r.maxArmor = s.MAX_ARMOR;
+  return r;
+}
+
+void start_broadcast(ReceiveLoop& loop, int slot) {
+  const unsigned generation = ++g_server.generation[slot];
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  try {
+    std::thread thread([socket = loop.socket, slot, generation, done] {
+      broadcast_thread(socket, slot, generation);
+      done->store(true);
+    });
+    loop.broadcasts.push_back({std::move(thread), std::move(done)});
+  } catch (const std::system_error& e) {
+    thread_error(e.code().value(), 8);
+  }
+}
+
+// Joins the broadcast threads that have ended; all of them when `all`.
+void reap_broadcasts(ReceiveLoop& loop, bool all) {
+  for (auto it = loop.broadcasts.begin(); it != loop.broadcasts.end();) {
+    if (all || it->done->load()) {
+      it->thread.join();
+      it = loop.broadcasts.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void handle_key_state(const std::uint8_t* data, const sockaddr_in& from, const timeval& now) {
+  for (int k = 0; k < MAX_PLAYERS; ++k) {
+    ClientSlot& client = g_world.clients[k];
+    if (!client.inUse || !same_peer(client.peer, from)) continue;
+    client.lastHeard = now;
+    if (Ship* ship = g_world.players[k].get()) apply_key_state(*ship, data);
+  }
+}
+
+void handle_quit(ReceiveLoop& loop, int slot) {
+  if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) g_server_stop.store(1);
+  const std::uint8_t ack = QUIT_ACK_BYTE;
+  if (!send_bytes(loop.socket, &ack, QUIT_ACK_SIZE, g_world.clients[slot].peer)) {
+    say("write error");
+  }
+  delete_player(slot);
+}
+
+void handle_key_event(ReceiveLoop& loop, std::uint8_t byte, const sockaddr_in& from) {
+  int slot = -1;
+  for (int k = 0; k < MAX_PLAYERS && slot < 0; ++k) {
+    if (g_world.clients[k].inUse && same_peer(g_world.clients[k].peer, from)) slot = k;
+  }
+  if (slot < 0) return;
+  const KeyEvent event = decode_key_event(byte);
+  if (!event.valid || event.control > CONTROL_WARP) return;
+  if (event.control == CONTROL_QUIT) {
+    if (event.pressed) handle_quit(loop, slot);
+    return;
+  }
+  if (Ship* ship = g_world.players[slot].get()) apply_control(*ship, event.control, event.pressed);
+}
+
+// Returns false for a join refused because the server is full (no sweep then).
+bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in& from,
+                 const timeval& now) {
+  for (int k = 0; k < MAX_PLAYERS; ++k) {
+    if (g_world.clients[k].inUse && same_peer(g_world.clients[k].peer, from)) delete_player(k);
+  }
+  if (g_world.humanCount >= g_server_settings.MAX_NUMBER_OF_PLAYERS) return false;
+  int slot = -1;
+  for (int k = 0; k < MAX_PLAYERS && slot < 0; ++k) {
+    if (!g_world.clients[k].inUse && !g_world.players[k]) slot = k;
+  }
+  if (slot < 0) return true;
+
+  JoinReply fields = loop.joinReply;
+  fields.slot = slot;
+  std::uint8_t reply[JOIN_REPLY_SIZE];
+  encode_join_reply(fields, reply);
+  if (!send_bytes(loop.socket, reply, JOIN_REPLY_SIZE, from)) {
+    say("Write Error");
+    return true;
+  }
+  g_world.clients[slot].peer = from;
+  g_world.clients[slot].lastHeard = now;
+  char name[NAME_SIZE];
+  decode_join_request(data, name);
+  // The thread waits for the world lock, held here until the ship exists.
+  start_broadcast(loop, slot);
+  const Vector3f start = random_clear_position();
+  auto ship = std::make_unique<Ship>();
+  add_player(*ship, slot, name, 0, start);
+  g_world.players[slot] = std::move(ship);
+  return true;
+}
+
+void sweep_silent_clients(const timeval& now) {
+  for (int k = 0; k < MAX_PLAYERS; ++k) {
+    const ClientSlot& client = g_world.clients[k];
+    if (!client.inUse || micros_between(client.lastHeard, now) <= CLIENT_TIMEOUT_MICROS) continue;
+    if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) g_server_stop.store(1);
+    delete_player(k);
+  }
+}
+
+void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t length,
+                     const sockaddr_in& from) {
+  std::lock_guard<std::mutex> lock(world_lock());
+  const timeval now = now_time();
+  bool sweep = true;
+  switch (length) {
+    case KEY_STATE_SIZE:
+      handle_key_state(data, from, now);
+      break;
+    case KEY_EVENT_SIZE:
+      handle_key_event(loop, data[0], from);
+      break;
+    case JOIN_REQUEST_SIZE:
+      sweep = handle_join(loop, data, from, now);
+      break;
+    default:
+      break;
+  }
+  if (sweep) sweep_silent_clients(now);
+}
+
+void ServerReceiveLoop(ReceiveLoop& loop) {
+  loop.joinReply = join_reply_template();
+  std::uint8_t buffer[RECEIVE_BUFFER_SIZE];
+  while (!g_server_stop.load()) {
+    sockaddr_in from{};
+    socklen_t from_length = sizeof from;
+    const ssize_t got = recvfrom(loop.socket, buffer, sizeof buffer, 0,
+                                 reinterpret_cast<sockaddr*>(&from), &from_length);
+    if (got > 0 && from_length >= sizeof from && from.sin_family == AF_INET) {
+      handle_datagram(loop, buffer, static_cast<std::size_t>(got), from);
+    } else if (!g_server_stop.load()) {
+      // Nothing arrived: clients that fell silent still have to go.
+      std::lock_guard<std::mutex> lock(world_lock());
+      sweep_silent_clients(now_time());
+    }
+    reap_broadcasts(loop, false);
+  }
+}
+
+// Lets the receive loop wait until the simulation has set up its game.
+struct StartSignal {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool started = false;
+};
+
+void signal_started(void* context) {
+  auto* signal = static_cast<StartSignal*>(context);
+  {
+    std::lock_guard<std::mutex> lock(signal->mutex);
+    signal->started = true;
+  }
+  signal->cv.notify_all();
+}
+
+}  // namespace
+
+void ServerThread(int keep_settings) {
+  {
+    std::lock_guard<std::mutex> lock(world_lock());
+    for (ClientSlot& client : g_world.clients) client.inUse = 0;
+    g_world.humanCount = 0;
+    g_server = ServerState{};
+  }
+  g_server_stop.store(0);
+  if (keep_settings == 0) load_server_settings(g_paths.single_settings.c_str());
+
+  ReceiveLoop loop;
+  loop.socket = socket(AF_INET, SOCK_DGRAM, 0);
+  if (loop.socket < 0) {
+    say("socket error");
+    fatal_exit(3);
+  }
+  timeval timeout{RECEIVE_TIMEOUT_SECONDS, 0};
+  setsockopt(loop.socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(static_cast<std::uint16_t>(g_server_settings.GAME_PORT & 0xFFFF));
+  install_collision_responses();
+  if (bind(loop.socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    say("bind error");
+    fatal_exit(4);
+  }
+
+  StartSignal signal;
+  std::thread simulation;
+  try {
+    simulation = std::thread([&signal] {
+      simulation_thread(signal_started, &signal);
+      signal_started(&signal);  // never leave the receive loop waiting
+    });
+  } catch (const std::system_error& e) {
+    thread_error(e.code().value(), 6);
+  }
+  {
+    std::unique_lock<std::mutex> lock(signal.mutex);
+    signal.cv.wait(lock, [&signal] { return signal.started; });
+  }
+
+  ServerReceiveLoop(loop);
+
+  // Every thread of this server ends before the socket closes and before the
+  // next server can clear the stop flag.
+  g_server_stop.store(1);
+  simulation.join();
+  reap_broadcasts(loop, true);
+  close(loop.socket);
+  g_server_running.store(0);
+}
+
+}  // namespace zbx

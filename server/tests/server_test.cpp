@@ -1,0 +1,346 @@
+// The server over real UDP sockets on 127.0.0.1: joins, refusal by silence,
+// quits, rejoins, bots, malformed datagrams, stopping, and several clients
+// playing at once (run under ThreadSanitizer too). Every wait is bounded.
+#include "server/server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "protocol/protocol.h"
+#include "server/world.h"
+#include "startup/settings.h"
+
+namespace zbx {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+int free_udp_port() {
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+// A client socket on 127.0.0.1 talking to the server under test.
+class TestClient {
+ public:
+  explicit TestClient(int port) {
+    socket_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    server_.sin_family = AF_INET;
+    server_.sin_port = htons(static_cast<std::uint16_t>(port));
+    server_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  ~TestClient() { close(socket_); }
+  TestClient(const TestClient&) = delete;
+  TestClient& operator=(const TestClient&) = delete;
+
+  void send(const void* data, std::size_t length) const {
+    sendto(socket_, data, length, 0, reinterpret_cast<const sockaddr*>(&server_), sizeof server_);
+  }
+  void send_byte(std::uint8_t b) const { send(&b, 1); }
+  void send_join(const char* name) const {
+    std::uint8_t request[JOIN_REQUEST_SIZE];
+    encode_join_request(name, request);
+    send(request, sizeof request);
+  }
+  // One datagram within `wait`, or an empty vector.
+  std::vector<std::uint8_t> receive(std::chrono::milliseconds wait) const {
+    pollfd p{socket_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(wait.count())) <= 0) return {};
+    std::vector<std::uint8_t> buffer(DATAGRAM_BUFFER_SIZE);
+    const ssize_t got = recv(socket_, buffer.data(), buffer.size(), 0);
+    buffer.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return buffer;
+  }
+  // Joins and returns the reply's slot, or -1 when no JoinReply came.
+  int join(const char* name, std::chrono::milliseconds wait = 2000ms) {
+    send_join(name);
+    const auto until = Clock::now() + wait;
+    while (Clock::now() < until) {
+      const auto d =
+          receive(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()));
+      if (d.size() == JOIN_REPLY_SIZE) {
+        reply = decode_join_reply(d.data());
+        return reply.slot;
+      }
+    }
+    return -1;
+  }
+  // Counts snapshots (PresenceMessages) received during `span`; true on a QuitAck.
+  struct Tally {
+    int snapshots = 0;
+    int datagrams = 0;
+    bool quitAck = false;
+    std::vector<int> players;  // slots present in the last PresenceMessage
+  };
+  Tally listen(std::chrono::milliseconds span) const {
+    Tally t;
+    SnapshotHandler h;
+    h.context = &t;
+    h.on_presence = [](void* c, const PresenceMessage& m) {
+      auto* tally = static_cast<Tally*>(c);
+      ++tally->snapshots;
+      tally->players.clear();
+      for (int i = 0; i < MAX_PLAYERS; ++i) {
+        if (m.players[i]) tally->players.push_back(i);
+      }
+    };
+    const auto until = Clock::now() + span;
+    while (Clock::now() < until) {
+      const auto d =
+          receive(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()));
+      if (d.empty()) continue;
+      if (d.size() == 1 && d[0] == QUIT_ACK_BYTE) {
+        t.quitAck = true;
+        continue;
+      }
+      ++t.datagrams;
+      parse_snapshot(d.data(), d.size(), h);
+    }
+    return t;
+  }
+
+  JoinReply reply;
+
+ private:
+  int socket_ = -1;
+  sockaddr_in server_{};
+};
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_server_settings = ServerSettings{};
+    g_server_settings.MAX_NUMBER_OF_PLAYERS = 4;
+    g_server_settings.GAME_PORT = free_udp_port();
+    g_server_settings.START_ASTEROIDS = 2;
+    port_ = g_server_settings.GAME_PORT;
+  }
+  void TearDown() override { stop(); }
+
+  void start() {
+    done_ = std::async(std::launch::async, [] { ServerThread(1); });
+    // The port is bound before the loop runs; a probe shows it is up.
+    const auto until = Clock::now() + 3s;
+    while (Clock::now() < until && !bound()) std::this_thread::sleep_for(10ms);
+  }
+
+  bool bound() const {
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port_));
+    const bool taken = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
+    close(s);
+    return taken;
+  }
+
+  // True when the server thread ended within `wait`.
+  bool ended(std::chrono::milliseconds wait) {
+    return !done_.valid() || done_.wait_for(wait) == std::future_status::ready;
+  }
+
+  void stop() {
+    if (!done_.valid()) return;
+    g_server_stop.store(1);
+    TestClient waker(port_);
+    for (int i = 0; i < 100 && !ended(50ms); ++i) waker.send("xx", 2);  // wake the receive
+    ASSERT_TRUE(ended(0ms));
+    done_.get();
+  }
+
+  int port_ = 0;
+  std::future<void> done_;
+};
+
+TEST_F(ServerTest, JoinGetsReplyAndAboutTwentySnapshotsASecond) {
+  g_server_settings.GAME_TYPE = 2;
+  g_server_settings.WORLD_WIDTH = 12.5f;
+  start();
+  TestClient a(port_);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(a.join("Ann"), 0);
+  EXPECT_EQ(a.reply.gameType, 2);
+  EXPECT_EQ(a.reply.maxPlayers, 4);
+  EXPECT_EQ(a.reply.worldWidth, 12.5f);
+  EXPECT_EQ(a.reply.maxShield, 300);
+  EXPECT_EQ(a.reply.maxArmor, 1000);
+  const auto tally = a.listen(1000ms);
+  EXPECT_GE(tally.snapshots, 14);
+  EXPECT_LE(tally.snapshots, 22);
+  EXPECT_EQ(tally.players, std::vector<int>{0});
+  stop();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Adding Player 0\n"), std::string::npos);
+  EXPECT_NE(out.find("Deleting Player 0\n"), std::string::npos);  // stop sequence
+}
+
+TEST_F(ServerTest, FullServerStaysSilentUntilAPlayerQuits) {
+  g_server_settings.MAX_NUMBER_OF_PLAYERS = 2;
+  start();
+  TestClient a(port_), b(port_), c(port_);
+  ASSERT_EQ(a.join("A"), 0);
+  ASSERT_EQ(b.join("B"), 1);
+  EXPECT_EQ(c.join("C", 400ms), -1);
+
+  a.send_byte(encode_key_event(CONTROL_QUIT, true));
+  const auto after_quit = a.listen(300ms);
+  EXPECT_TRUE(after_quit.quitAck);
+  EXPECT_EQ(c.join("C"), 0);
+  // The one who left hears nothing more.
+  EXPECT_EQ(a.listen(200ms).datagrams, 0);
+  const auto seen = b.listen(200ms);
+  EXPECT_EQ(seen.players, (std::vector<int>{0, 1}));
+}
+
+TEST_F(ServerTest, RejoinFromTheSameAddressIsServedByOneThread) {
+  start();
+  TestClient a(port_), b(port_);
+  ASSERT_EQ(a.join("A"), 0);
+  ASSERT_EQ(b.join("B"), 1);
+  ASSERT_EQ(a.join("A again"), 0);  // old player deleted, lowest free slot
+  a.listen(150ms);                  // let the old thread see its end
+  const auto tally = a.listen(1000ms);
+  EXPECT_LE(tally.snapshots, 22);  // two threads serving the slot would double this
+  EXPECT_GE(tally.snapshots, 14);
+  EXPECT_EQ(tally.players, (std::vector<int>{0, 1}));
+  std::lock_guard<std::mutex> lock(world_lock());
+  EXPECT_EQ(g_world.humanCount, 2);
+  EXPECT_STREQ(g_world.players[0]->name, "A again");
+}
+
+TEST_F(ServerTest, KeyEventsFromStrangersAndMalformedDatagramsDoNoHarm) {
+  start();
+  TestClient a(port_), stranger(port_);
+  ASSERT_EQ(a.join("A"), 0);
+  std::srand(99);
+  std::vector<std::uint8_t> junk(100);
+  for (std::size_t len = 0; len <= junk.size(); ++len) {
+    for (auto& x : junk) x = static_cast<std::uint8_t>(std::rand());
+    if (len == JOIN_REQUEST_SIZE) continue;  // that would be a join
+    stranger.send(junk.data(), len);
+    if (len != KEY_EVENT_SIZE && len != KEY_STATE_SIZE) a.send(junk.data(), len);
+  }
+  stranger.send_byte(encode_key_event(CONTROL_QUIT, true));  // not a client: ignored
+  for (int b = 0; b < 256; ++b) {
+    if (b != 31) a.send_byte(static_cast<std::uint8_t>(b));  // every key byte but the quit
+  }
+  const auto tally = a.listen(500ms);
+  EXPECT_GE(tally.snapshots, 5);
+  EXPECT_FALSE(tally.quitAck);
+  EXPECT_EQ(tally.players, std::vector<int>{0});
+  EXPECT_EQ(stranger.listen(100ms).datagrams, 0);
+}
+
+TEST_F(ServerTest, BotsInTheLowestSlotsMakeTheFirstHumanSlotTwo) {
+  g_server_settings.NUM_BOTS = 2;
+  start();
+  TestClient a(port_);
+  ASSERT_EQ(a.join("A"), 2);
+  const auto tally = a.listen(300ms);
+  EXPECT_EQ(tally.players, (std::vector<int>{0, 1, 2}));
+}
+
+TEST_F(ServerTest, SinglePlayerQuitStopsTheServerAndFreesThePort) {
+  g_server_settings.MAX_NUMBER_OF_PLAYERS = 1;
+  g_server_settings.GAME_TYPE = 1;
+  start();
+  TestClient a(port_);
+  ASSERT_EQ(a.join("Solo"), 0);
+  EXPECT_EQ(a.reply.gameType, 0);
+  a.send_byte(encode_key_event(CONTROL_QUIT, true));
+  ASSERT_TRUE(ended(3000ms));
+  done_.get();
+  EXPECT_FALSE(bound());  // every thread gone, socket closed
+  {
+    std::lock_guard<std::mutex> lock(world_lock());
+    for (const auto& p : g_world.players) EXPECT_EQ(p, nullptr);
+  }
+  // A new server starts cleanly on the same port.
+  start();
+  TestClient b(port_);
+  EXPECT_EQ(b.join("Again"), 0);
+}
+
+TEST_F(ServerTest, StopFlagEndsEveryThreadWithClientsConnected) {
+  start();
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.push_back(std::make_unique<TestClient>(port_));
+    ASSERT_EQ(clients.back()->join("C"), i);
+  }
+  g_server_stop.store(1);
+  clients[0]->send("xx", 2);
+  ASSERT_TRUE(ended(2000ms));
+  done_.get();
+  EXPECT_FALSE(bound());
+  // Drain what was in flight; nothing new may follow.
+  clients[1]->listen(100ms);
+  EXPECT_EQ(clients[1]->listen(200ms).datagrams, 0);
+}
+
+// Several clients join, play and leave at once; meant for ThreadSanitizer.
+TEST_F(ServerTest, ManyClientsJoiningPlayingAndLeaving) {
+  g_server_settings.MAX_NUMBER_OF_PLAYERS = 8;
+  g_server_settings.NET_SLEEP_TIME = 10;
+  g_server_settings.NUM_BOTS = 2;
+  start();
+  std::vector<std::thread> players;
+  std::atomic<int> joins{0}, snapshots{0};
+  for (int i = 0; i < 6; ++i) {
+    players.emplace_back([&, i] {
+      for (int round = 0; round < 2; ++round) {
+        TestClient c(port_);
+        if (c.join("player") < 0) continue;
+        ++joins;
+        KeyStateArray keys{};
+        keys[8] = 1;
+        c.send(keys.data(), keys.size());
+        for (int control : {CONTROL_FORWARD_THRUST, CONTROL_FIRE, CONTROL_SHIELD,
+                            CONTROL_Y_FORWARD_ROTATE, CONTROL_NUKE, CONTROL_WARP}) {
+          c.send_byte(encode_key_event(control, true));
+          snapshots += c.listen(30ms).snapshots;
+          c.send_byte(encode_key_event(control, false));
+        }
+        if ((i + round) % 2 == 0) c.send_join("again");  // rejoin mid-game
+        snapshots += c.listen(50ms).snapshots;
+        c.send_byte(encode_key_event(CONTROL_QUIT, true));
+      }
+    });
+  }
+  for (auto& t : players) t.join();
+  EXPECT_EQ(joins.load(), 12);
+  EXPECT_GT(snapshots.load(), 12);
+  // Everyone has left; only the bots remain.
+  TestClient last(port_);
+  ASSERT_EQ(last.join("last"), 2);
+  const auto tally = last.listen(200ms);
+  EXPECT_EQ(tally.players, (std::vector<int>{0, 1, 2}));
+}
+
+}  // namespace
+}  // namespace zbx
