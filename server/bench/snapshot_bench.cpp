@@ -2,11 +2,10 @@
 // sound queue) under the conditions of a broadcast cycle: into the writer's
 // own buffer, then also through a real socket to a 127.0.0.1 receiver.
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <memory>

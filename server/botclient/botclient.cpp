@@ -271,6 +271,7 @@ int main(int argc, char** argv) {
   double nextUpdate = o.updateInterval > 0 ? o.updateInterval : o.duration + 1;
   bool rejoined = o.rejoinAt < 0;
   int quitAck = 0;
+  int rejoinSlot = -1;
   long afterQuit = 0;
   std::uint8_t buffer[zbx::DATAGRAM_BUFFER_SIZE];
   const auto start = Clock::now();
@@ -287,6 +288,10 @@ int main(int argc, char** argv) {
       if (quitAck) ++afterQuit;
       if (got == 1 && buffer[0] == zbx::QUIT_ACK_BYTE) {
         quitAck = 1;
+        continue;
+      }
+      if (got == static_cast<long>(zbx::JOIN_REPLY_SIZE)) {  // answer to a rejoin
+        rejoinSlot = zbx::decode_join_reply(buffer).slot;
         continue;
       }
       ++seen.datagrams;
@@ -335,11 +340,11 @@ int main(int argc, char** argv) {
       "summary seconds=%.2f snapshots=%ld snapshots_per_sec=%.2f datagrams=%ld bytes=%ld "
       "bytes_per_sec=%.0f objects=%d players=%d own_present=%d own_shield=%d others_own_fields=%d "
       "object_messages=%ld player_messages=%ld sounds=%ld max_datagram=%zu match_running=%d "
-      "last_snapshot_at=%.2f quit_ack=%d after_quit=%ld\n",
+      "last_snapshot_at=%.2f quit_ack=%d after_quit=%ld rejoin_slot=%d\n",
       active, seen.snapshots, static_cast<double>(seen.snapshots) / secs, seen.datagrams,
       seen.bytes, static_cast<double>(seen.bytes) / secs, seen.objects, seen.players,
       seen.ownPresent, seen.ownShield, seen.othersOwnFieldsNonZero, seen.objectMessages,
       seen.playerMessages, seen.sounds, seen.maxDatagram, seen.matchRunning, seen.lastSnapshotAt,
-      quitAck, afterQuit);
+      quitAck, afterQuit, rejoinSlot);
   return 0;
 }
