@@ -93,6 +93,9 @@ struct LocalServer {
   bool privateGame = false;  // started for the single-player game now being played
   int port = 0;              // where it listens on 127.0.0.1, to wake it when stopping
   std::chrono::milliseconds startWait{1000};  // pause before joining it
+  // Where a single-player game looks for its server (the single-player
+  // settings file must agree); tests move it to a free port.
+  int singlePlayerPort = SINGLE_PLAYER_PORT;
 };
 extern LocalServer g_local_server;
 

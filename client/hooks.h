@@ -1,8 +1,9 @@
 // What the client reaches outside itself without linking GL, GLUT or AL: the
 // sound voices, the drawing of a frame, the menus and the high-score table.
 // The window task fills g_client_hooks at start-up; until then every entry is
-// a harmless default (no sound, nothing drawn, play_loop returns -1), which is
-// also what headless tests start from. Set only while no game runs.
+// a harmless default (no sound, nothing drawn, play_loop returns -1; the
+// high-score check asks startup's table), which is also what headless tests
+// start from. Set only while no game runs.
 #pragma once
 
 #include "protocol/zbx_types.h"

@@ -39,7 +39,8 @@ bool start_server_thread(int keep_settings) {
   // One that ended by itself is only waiting to be joined.
   if (g_local_server.thread.joinable()) g_local_server.thread.join();
   g_server_stop.store(0);
-  g_local_server.port = keep_settings ? g_server_settings.GAME_PORT : SINGLE_PLAYER_PORT;
+  g_local_server.port =
+      keep_settings ? g_server_settings.GAME_PORT : g_local_server.singlePlayerPort;
   g_server_running.store(1);
   try {
     g_local_server.thread = std::thread(ServerThread, keep_settings);
@@ -54,8 +55,13 @@ bool stop_server_thread() {
   if (!g_local_server.thread.joinable()) {
     return false;
   }
-  g_server_stop.store(1);
-  wake_server(g_local_server.port);
+  // A server that is still starting clears the stop flag once: keep telling
+  // it until it has gone, then collect the thread.
+  while (g_server_running.load() != 0) {
+    g_server_stop.store(1);
+    wake_server(g_local_server.port);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   g_local_server.thread.join();
   g_server_stop.store(0);
   g_server_running.store(0);
@@ -66,7 +72,7 @@ bool stop_server_thread() {
 int start_single_player_game() {
   if (g_server_running.load() != 0) return -1;
   std::snprintf(g_client_settings.SERVER_IP, sizeof g_client_settings.SERVER_IP, "%s", "127.0.0.1");
-  g_client_settings.SERVER_PORT = SINGLE_PLAYER_PORT;
+  g_client_settings.SERVER_PORT = g_local_server.singlePlayerPort;
   start_server_thread(0);
   g_local_server.privateGame = true;
   g_connection.receiverStop.store(0);
@@ -88,6 +94,7 @@ void reset_client_state() {
   g_local_server.privateGame = false;
   g_local_server.port = 0;
   g_local_server.startWait = std::chrono::milliseconds(1000);
+  g_local_server.singlePlayerPort = SINGLE_PLAYER_PORT;
 }
 
 }  // namespace zbx

@@ -1,0 +1,168 @@
+// Whole games against the real server running on a thread of this process,
+// on a free port of 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "client/tests/support.h"
+#include "server/server.h"
+
+namespace zbx {
+namespace {
+
+using namespace std::chrono_literals;
+using test::recorder;
+
+int free_udp_port() {
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+// Frames until pred holds (the receiver fills the mirror while they sleep).
+template <class Pred>
+bool frames_until(Pred pred, int maxFrames = 150) {
+  for (int i = 0; i < maxFrames; ++i) {
+    if (pred()) return true;
+    frame_step();
+  }
+  return pred();
+}
+
+int object_count() {
+  int n = 0;
+  for (const auto& o : g_mirror.objects) n += o ? 1 : 0;
+  return n;
+}
+
+class ServerGameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::fresh_client(0, 1000ms);
+    home_ = getenv("HOME");
+    g_paths.server_settings = home_ + "/ZBXServerConfig";
+    g_paths.single_settings = home_ + "/ZBXServerSingleConfig";
+    g_paths.client_settings = home_ + "/ZBXConfig";
+    std::remove(g_paths.client_settings.c_str());
+    port_ = free_udp_port();
+    write(g_paths.server_settings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
+                                       std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
+  }
+  void TearDown() override {
+    if (g_play.inGame) leave_game();
+    reset_client_state();
+  }
+  static void write(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+  }
+  std::string home_;
+  int port_ = 0;
+};
+
+TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
+  load_server_settings(g_paths.server_settings.c_str());
+  ASSERT_TRUE(start_server_thread(1));
+  EXPECT_FALSE(start_server_thread(1)) << "one server thread at a time";
+  std::this_thread::sleep_for(200ms);
+
+  std::snprintf(g_client_settings.PLAYER_NAME, sizeof g_client_settings.PLAYER_NAME, "Tester");
+  g_client_settings.SERVER_PORT = port_;
+  g_client_settings.keys.Z_FORWARD_KEY = 'w';
+  g_client_settings.keys.QUIT_KEY = 'q';
+  ASSERT_EQ(StartGame(), 0);
+  EXPECT_EQ(g_mirror.join.gameType, 1);
+  EXPECT_FLOAT_EQ(g_mirror.join.worldWidth, 10.0f);
+
+  ASSERT_TRUE(frames_until([] { return own_player() != nullptr && object_count() >= 3; }));
+  EXPECT_STREQ(own_player()->name, "Tester");
+  EXPECT_EQ(own_player()->alive, 1);
+  EXPECT_EQ(g_mirror.matchRunning, 1);
+
+  // Snapshots keep coming: the asteroids drift from one to the next.
+  int slot = -1;
+  for (int i = 0; i < MAX_OBJECTS && slot < 0; ++i) {
+    if (g_mirror.objects[i] && g_mirror.objects[i]->kind == KIND_ASTEROID) slot = i;
+  }
+  ASSERT_GE(slot, 0);
+  const Vector3f start = g_mirror.objects[slot]->position;
+  play_key_down('w');
+  EXPECT_TRUE(frames_until([&] {
+    const auto& o = g_mirror.objects[slot];
+    return !o || o->position.x != start.x || o->position.y != start.y || o->position.z != start.z;
+  }));
+  play_key_up('w');
+
+  play_key_down('q');
+  EXPECT_FALSE(g_play.inGame);
+  EXPECT_EQ(g_connection.receiversRunning.load(), 0);
+  // Leaving a multi-player game never waits for, nor stops, this process's server.
+  EXPECT_EQ(g_server_running.load(), 1);
+  EXPECT_TRUE(stop_server_thread());
+  EXPECT_EQ(g_server_running.load(), 0);
+}
+
+TEST_F(ServerGameTest, SinglePlayerGameStartsAndEndsItsPrivateServer) {
+  write(g_paths.single_settings,
+        "MAX_NUMBER_OF_PLAYERS=1\nGAME_TYPE=1\nGAME_PORT=" + std::to_string(port_) + "\n");
+  g_local_server.singlePlayerPort = port_;
+  g_local_server.startWait = 200ms;
+  g_client_settings.keys.QUIT_KEY = 'q';
+
+  for (int game = 0; game < 2; ++game) {
+    ASSERT_EQ(start_single_player_game(), 0) << "game " << game;
+    EXPECT_EQ(g_mirror.join.gameType, 0);
+    EXPECT_EQ(start_single_player_game(), -1) << "refused while its server runs";
+    ASSERT_TRUE(frames_until([] { return own_player() != nullptr; }));
+    g_client_settings.keys.QUIT_KEY = 'q';
+    play_key_down('q');
+    EXPECT_EQ(g_server_running.load(), 0);
+    EXPECT_FALSE(g_local_server.thread.joinable());
+    // The address and port of the client settings are back.
+    EXPECT_STREQ(g_client_settings.SERVER_IP, "127.0.0.1");
+    EXPECT_EQ(g_client_settings.SERVER_PORT, 12345);
+    // The server settings are those of the server file again.
+    EXPECT_EQ(g_server_settings.MAX_NUMBER_OF_PLAYERS, 4);
+  }
+}
+
+TEST_F(ServerGameTest, FailedSinglePlayerJoinStopsItsPrivateServer) {
+  write(g_paths.single_settings,
+        "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=" + std::to_string(port_) + "\n");
+  g_local_server.singlePlayerPort = port_;
+  g_local_server.startWait = 400ms;
+  g_connection.receiveTimeout = 100ms;
+  // Someone else takes the only place while the client waits to join.
+  std::thread intruder([this] {
+    std::this_thread::sleep_for(150ms);
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port_));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::uint8_t request[JOIN_REQUEST_SIZE];
+    encode_join_request("Intruder", request);
+    sendto(s, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    std::this_thread::sleep_for(1000ms);
+    close(s);
+  });
+  testing::internal::CaptureStdout();
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(start_single_player_game(), 1);
+  const auto took = std::chrono::steady_clock::now() - begin;
+  const std::string out = testing::internal::GetCapturedStdout();
+  intruder.join();
+  EXPECT_NE(out.find("Failed to connect to server"), std::string::npos);
+  EXPECT_EQ(recorder().mainMenus, 1);
+  EXPECT_EQ(g_server_running.load(), 0) << "a new single-player game can start at once";
+  EXPECT_FALSE(g_local_server.thread.joinable());
+  EXPECT_LT(took, 2s) << "the private server is woken, not waited out";
+}
+
+}  // namespace
+}  // namespace zbx
