@@ -1,11 +1,22 @@
-// The play-state flags that change what is drawn.
+// The play-state flags that change what is drawn, and the drawing entries
+// of the client's hook table.
+#include "client/client.h"
+#include "client/hooks.h"
 #include "render/render.h"
 
 namespace zbx {
 
-ViewFlags g_view_flags;
+bool reverse_view_held() { return g_play.reverseView != 0; }
+bool score_table_held() { return g_play.scoreTable != 0; }
 
-bool reverse_view_held() { return g_view_flags.reverse_view.load(std::memory_order_relaxed); }
-bool score_table_held() { return g_view_flags.score_table.load(std::memory_order_relaxed); }
+void fill_render_hooks(ClientHooks& hooks) {
+  hooks.set_overlay_projection = set_overlay_projection;
+  hooks.begin_frame = begin_frame;
+  hooks.reset_view = reset_view;
+  hooks.draw_starfield = draw_starfield;
+  hooks.draw_overlay = draw_overlay;
+  hooks.draw_world = draw_world;
+  hooks.swap_frame = swap_frame;
+}
 
 }  // namespace zbx

@@ -8,7 +8,6 @@
 // held (the frame loop holds it for the whole frame).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "protocol/zbx_types.h"
@@ -16,6 +15,7 @@
 
 namespace zbx {
 
+struct ClientHooks;
 struct MirrorObject;
 struct Model;
 struct Star;
@@ -80,14 +80,12 @@ void draw_starfield();
 // One star, moved by shift along the camera's x axis.
 void draw_star(const Star& star, float shift);
 
-// Reverse-view and score-table flags of the play state.
+// Reverse-view and score-table flags of the client's play state.
 bool reverse_view_held();
 bool score_table_held();
-struct ViewFlags {
-  std::atomic<bool> reverse_view{false};
-  std::atomic<bool> score_table{false};
-};
-extern ViewFlags g_view_flags;
+
+// Points the drawing entries of the client's hook table at this library.
+void fill_render_hooks(ClientHooks& hooks);
 
 // Drawing state that lives as long as the window.
 struct RenderState {

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "client/client.h"
 #include "render/harness/scene.h"
 #include "render/render.h"
 #include "startup/settings.h"
@@ -164,8 +165,8 @@ int main(int argc, char** argv) {
     std::printf("unknown scene %s\n", o.scene.c_str());
     return 2;
   }
-  zbx::g_view_flags.reverse_view = o.reverse;
-  zbx::g_view_flags.score_table = o.score_key;
+  zbx::g_play.reverseView = o.reverse ? 1 : 0;
+  zbx::g_play.scoreTable = o.score_key ? 1 : 0;
   zbx::g_render.cpu_transform = o.cpu;
   // As the menu leaves it when a game starts.
   zbx::set_overlay_projection();

@@ -66,13 +66,13 @@ void cockpit_scene() {
   put_object(2, KIND_ASTEROID, {0.4f, -1.4f, -7.5f}, 0.5f);
   put_object(3, KIND_ASTEROID, {-3.5f, -1.0f, -9.0f}, 1.0f, rotation(140, {0.8f, 0, 0.6f}));
   put_object(4, KIND_ASTEROID, {0.0f, 0.0f, 4.0f}, 0.6f);  // behind: radar only
-  put_object(10, KIND_SHOT, {0.15f, -0.25f, -1.5f}, 1.0f);
-  put_object(11, KIND_SHOT, {0.35f, -0.2f, -2.5f}, 1.0f);
-  put_object(12, KIND_NUKE, {-0.5f, 0.35f, -2.0f}, 1.0f, rotation(-60, {0, 1, 0}));
-  put_object(20, KIND_SHIELD_POWERUP, {-0.9f, -0.55f, -2.6f}, 0.22f);
+  put_object(10, KIND_SHOT, {0.15f, -0.25f, -1.5f}, 0.01f);
+  put_object(11, KIND_SHOT, {0.35f, -0.2f, -2.5f}, 0.01f);
+  put_object(12, KIND_NUKE, {-0.5f, 0.35f, -2.0f}, 0.1f, rotation(-60, {0, 1, 0}));
+  put_object(20, KIND_SHIELD_POWERUP, {-0.45f, -0.28f, -1.2f}, 0.1f);
   put_object(30, KIND_SHIP_EXPLOSION, {-0.3f, 1.0f, -3.0f}, 0.3f).age = 0.3f;
   put_object(40, KIND_NUKE_EXPLOSION, {1.0f, 3.2f, -9.0f}, 1.2f);
-  MirrorPlayer& other = put_player(1, "Rival", 12, {1.1f, -0.45f, -2.6f});
+  MirrorPlayer& other = put_player(1, "Rival", 12, {0.8f, -0.35f, -1.9f});
   other.orientation = rotation(200, {0.3f, 0.95f, 0});
   other.shieldActive = 1;
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "client/client.h"
 #include "client/mirror.h"
 #include "render/core/model.h"
 #include "render/render.h"
@@ -142,8 +143,8 @@ class GlTest : public ::testing::Test {
     own->lives = 3;
     own->alive = 1;
     g_mirror.players[0] = std::move(own);
-    g_view_flags.reverse_view = false;
-    g_view_flags.score_table = false;
+    g_play.reverseView = 0;
+    g_play.scoreTable = 0;
     g_render.cpu_transform = false;
     glDisable(GL_BLEND);
     begin_frame();

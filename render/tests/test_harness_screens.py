@@ -116,10 +116,10 @@ class CockpitTest(unittest.TestCase):
         self.assertGreaterEqual(sum(1 for c in reds if c == (76, 0, 0)), 20)
 
     def test_shield_halo_tints_the_other_ship(self):
-        # Ship at (1.1, -0.45, -2.6), size 0.2; a point near the rim of its halo.
-        d = (1.1 ** 2 + 0.45 ** 2 + 2.6 ** 2) ** 0.5
+        # Ship at (0.8, -0.35, -1.9), size 0.2; a point near the rim of its halo.
+        d = (0.8 ** 2 + 0.35 ** 2 + 1.9 ** 2) ** 0.5
         k = 1 - 0.2 / d
-        cx, cy, cz = 1.1 * k, -0.45 * k, -2.6 * k
+        cx, cy, cz = 0.8 * k, -0.35 * k, -1.9 * k
         x, y = project(cx, cy - 0.17, cz)
         r, g, b = self.pic.at(x, y)
         # Colour (0.5, 0.4, 1.0) near alpha 0.45 adds at least this much.
@@ -128,9 +128,10 @@ class CockpitTest(unittest.TestCase):
         self.assertGreaterEqual(g, 35)
 
     def test_powerup_halo_is_green(self):
-        d = (0.9 ** 2 + 0.55 ** 2 + 2.6 ** 2) ** 0.5
-        k = 1 - 0.22 / d
-        x, y = project(-0.9 * k, -0.55 * k - 0.19, -2.6 * k)
+        # Letter of size 0.1 at (-0.45, -0.28, -1.2); a point near its halo's rim.
+        d = (0.45 ** 2 + 0.28 ** 2 + 1.2 ** 2) ** 0.5
+        k = 1 - 0.1 / d
+        x, y = project(-0.45 * k, -0.28 * k - 0.088, -1.2 * k)
         r, g, b = self.pic.at(x, y)
         self.assertGreaterEqual(g, 60)
         self.assertGreater(g, r)

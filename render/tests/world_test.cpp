@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 
+#include "client/client.h"
 #include "client/mirror.h"
 #include "render/core/model.h"
 #include "render/core/starfield.h"
@@ -120,7 +121,7 @@ TEST_F(World, CentreBehindTheCameraHidesTheWholeEntityUnlessReversed) {
   EXPECT_EQ(at(p, 320, 230), (Rgb{255, 0, 0}));
   EXPECT_EQ(at(p, 320, 300), (Rgb{}));
   // Reverse view: the one behind is drawn, the one in front is not.
-  g_view_flags.reverse_view = true;
+  g_play.reverseView = 1;
   begin_frame();
   draw_world();
   p = pixels();
@@ -133,7 +134,7 @@ TEST_F(World, ReverseViewMirrorsLeftAndRightLikeAMirror) {
   const Matrix3f identity = IDENTITY_MATRIX;
   // Behind the camera, to the right.
   put(0, KIND_SHOT, {1.0f, 0, 4}, 0.5f, &letter, identity);
-  g_view_flags.reverse_view = true;
+  g_play.reverseView = 1;
   draw_world();
   const auto gl = pixels();
   EXPECT_GT(span(gl, 240, {255, 255, 0}).first, 320);  // stays on the right
@@ -278,7 +279,7 @@ TEST_F(World, RadarShowsNearbyThingsByDirectionAndIgnoresTheReverseView) {
   // Centre pixel: Wd/2 x (0 + 1) = 320, Ht/2 x 0.333 = 79; 1 point at gap 2.5.
   EXPECT_EQ(at(p, 320, 79), (Rgb{178, 178, 178}));
   g_mirror.objects[0]->position = {0, 0, 3};
-  g_view_flags.reverse_view = true;
+  g_play.reverseView = 1;
   begin_frame();
   draw_radar();
   p = pixels();

@@ -1,1 +1,0 @@
-#include "render/harness/standins.cpp"  // NOLINT: weak fallbacks shared with the harness
