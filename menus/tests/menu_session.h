@@ -80,6 +80,8 @@ class MenuSession {
     xvfb_ = fork();
     if (xvfb_ == 0) {
       close(fds[0]);
+      // Its start-up chatter about busy display numbers is of no interest.
+      freopen("/dev/null", "w", stderr);
       const std::string fd = std::to_string(fds[1]);
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
              "tcp", static_cast<char*>(nullptr));
