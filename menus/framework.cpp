@@ -89,9 +89,11 @@ void draw_input_box_body(const char* prompt, const char* value) {
   const int w = g_client_settings.SCREEN_WIDTH;
   const int h = g_client_settings.SCREEN_HEIGHT / 2;
   const int e = draw_text(w / 2 - 200, h, prompt, palette_blue, 1);
-  draw_quad(e + 17, h - 2, e + 17, h + 20, e + 300, h + 20, e + 300, h - 2, palette_dark_grey);
+  // Everything here lies in one depth plane and the depth test stays on, so
+  // the box goes in last: drawn first it would hide the text and the caret.
   const int c = draw_text(e + 20, h, value, palette_red, 1);
   draw_quad(c + 2, h, c + 2, h + 15, c + 8, h + 15, c + 8, h, palette_white);
+  draw_quad(e + 17, h - 2, e + 17, h + 20, e + 300, h + 20, e + 300, h - 2, palette_dark_grey);
   swap_frame();
 }
 

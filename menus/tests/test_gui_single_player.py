@@ -107,7 +107,12 @@ class SinglePlayer(unittest.TestCase):
         self.assertGreater(pic.text_in_line(g.BLUE, 120, 290, x1=640), 100)
 
         c.type("Ace Pilot")
-        c.key("BackSpace", "t", "Return")
+        c.key("BackSpace", "t")
+        # The typed name in red and the white caret show inside the grey box.
+        pic = c.wait_screen(lambda p: p.text_in_line(g.RED, 120, 240, x1=640) > 40,
+                            what="typed name")
+        self.assertGreater(pic.text_in_line(g.WHITE, 120, 240, x1=640), 20)
+        c.key("Return")
         lines = g.wait_until(
             lambda: [ln for ln in (userdir / "scores.dat").read_text().splitlines()
                      if ln.endswith(" Ace Pilot")], 20)
