@@ -95,7 +95,8 @@ inline constexpr std::array<std::array<std::array<float, 2>, 3>, 4> CROSSHAIR_TR
 
 // --- 2-D: pixels, circles, radar, gauges ----------------------------------------
 
-// Pixel coordinate p of a window side of size pixels -> -1..1.
+// Pixel coordinate p of a window side of size pixels -> -1..1 (-1 for a
+// size of 0 or less).
 float pixel_to_ndc(int p, int size);
 
 struct Point2f {
@@ -122,7 +123,8 @@ struct Blip {
 // The blip of an entity at camera point v (no reverse view) with this size, on
 // a window of wd × ht pixels.
 Blip radar_blip(Vector3f v, float size, bool isAsteroid, int wd, int ht);
-// The pixels of a blip, in drawing order; returns their count (0 to 9).
+// The pixels of a blip, in drawing order; returns their count (0, 1, 4 or
+// 10: the 3 × 3 block draws its centre twice).
 int blip_pixels(const Blip& b, std::array<std::array<int, 2>, 10>& out);
 
 inline constexpr int GAUGE_FULL = 38;

@@ -3,25 +3,16 @@
 #include <cmath>
 
 #include "render/core/model.h"
+#include "render/core/tests/test_util.h"
 
 namespace zbx {
 namespace {
 
-// Deterministic generators the tests can count and reset.
-unsigned g_state = 1;
-int g_draws = 0;
-int lcg() {
-  ++g_draws;
-  g_state = g_state * 1103515245u + 12345u;
-  return static_cast<int>((g_state >> 8) & 0x7fffff);
-}
+using test::lcg;
+using test::reseed;
 int always_128() {
-  ++g_draws;
+  ++test::g_random.draws;
   return 128;
-}
-void reset(unsigned seed) {
-  g_state = seed;
-  g_draws = 0;
 }
 
 bool same(const Vector3f& a, const Vector3f& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
@@ -43,7 +34,7 @@ TEST(Asteroid, WeldingTheOctahedronGivesSixCornersInCreationOrder) {
 }
 
 TEST(Asteroid, VertexAndFaceCountsThroughTheRecipe) {
-  reset(7);
+  reseed(7);
   Model m = make_octahedron();
   weld_model(m);
   EXPECT_EQ(m.vertices.size(), 6u);
@@ -60,13 +51,13 @@ TEST(Asteroid, VertexAndFaceCountsThroughTheRecipe) {
   EXPECT_EQ(m.vertices.size(), 258u);
   EXPECT_EQ(face_count(m), 512);
   // 6 + 18 + 66 corners perturbed (three draws each) and 18 shaded.
-  EXPECT_EQ(g_draws, 3 * 6 + 3 * 18 + 18 + 3 * 66);
+  EXPECT_EQ(test::g_random.draws, 3 * 6 + 3 * 18 + 18 + 3 * 66);
 }
 
 TEST(Asteroid, FinishedMeshIsGreyCentredAndAboutUnitSize) {
-  reset(99);
+  reseed(99);
   Model m = build_asteroid(lcg);
-  EXPECT_EQ(g_draws, 288);
+  EXPECT_EQ(test::g_random.draws, 288);
   ASSERT_EQ(m.vertices.size(), 258u);
   ASSERT_EQ(face_count(m), 512);
   Vector3f sum;
@@ -87,7 +78,7 @@ TEST(Asteroid, FinishedMeshIsGreyCentredAndAboutUnitSize) {
 }
 
 TEST(Asteroid, AConstantGeneratorGivesTheGrey0Point2Everywhere) {
-  reset(0);
+  reseed(0);
   Model m = build_asteroid(always_128);
   for (const MeshVertex& v : m.vertices) {
     EXPECT_EQ(v.colour.r, static_cast<float>(128 / 1280.0 + 0.1));
@@ -96,7 +87,7 @@ TEST(Asteroid, AConstantGeneratorGivesTheGrey0Point2Everywhere) {
 }
 
 TEST(Asteroid, NewCornersCarryTheMeanGreyOfTheirEdge) {
-  reset(3);
+  reseed(3);
   Model m = make_octahedron();
   weld_model(m);
   perturb_vertices(m, 0.3f, lcg);
@@ -124,7 +115,7 @@ TEST(Asteroid, NewCornersCarryTheMeanGreyOfTheirEdge) {
 }
 
 TEST(Asteroid, PerturbationOnlyEverMovesDownwards) {
-  reset(11);
+  reseed(11);
   Model m = make_octahedron();
   weld_model(m);
   Model before = m;
@@ -139,19 +130,19 @@ TEST(Asteroid, PerturbationOnlyEverMovesDownwards) {
   }
   // Steps that need shared corners leave a face-form model alone.
   Model faces = make_octahedron();
-  g_draws = 0;
+  test::g_random.draws = 0;
   perturb_vertices(faces, 0.3f, lcg);
   shade_vertices(faces, lcg);
   centre_model(faces);
-  EXPECT_EQ(g_draws, 0);
+  EXPECT_EQ(test::g_random.draws, 0);
   EXPECT_TRUE(same(face_corners(faces, 0).position[0], {-1, 0, 0}));
 }
 
 TEST(Asteroid, SuccessiveMeshesDifferAndASeedRepeatsItsRock) {
-  reset(5);
+  reseed(5);
   build_asteroid_mesh(0, lcg);
   build_asteroid_mesh(1, lcg);
-  reset(5);
+  reseed(5);
   Model again = build_asteroid(lcg);
   ASSERT_TRUE(g_asteroid_meshes[0] && g_asteroid_meshes[1]);
   EXPECT_TRUE(same(again.vertices[100].position, g_asteroid_meshes[0]->vertices[100].position));

@@ -3,25 +3,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 #include "render/core/model.h"
 #include "render/core/sgi_image.h"
+#include "render/core/tests/test_util.h"
 
 namespace zbx {
 namespace {
-
-namespace fs = std::filesystem;
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/zbx_fatal_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
 
 // Runs body in the death-test child with its standard output sent to
 // standard error, where the death test's pattern can see it.
@@ -35,7 +24,7 @@ struct TempDir {
 
 TEST(FatalLoaders, MissingAndBrokenModelFilesExitWithStatus1) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  TempDir tmp;
+  test::TempDir tmp;
   std::string dir = tmp.path.string() + "/";
   std::ofstream(tmp.path / "bad.spec") << "400\n1\n";
   EXPECT_FATAL(load_model_file(dir, "ship.spec"), 1,
@@ -58,7 +47,7 @@ TEST(FatalLoaders, ShippedModelSetLoadsIntoTheTable) {
 
 TEST(FatalLoaders, TextureFailuresExitWith1ForMissingAnd0ForUnreadable) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  TempDir tmp;
+  test::TempDir tmp;
   std::string junk = (tmp.path / "junk.rgb").string();
   std::ofstream(junk) << "no picture here";
   // A fixed path: the threadsafe death test runs the test body again in the child.

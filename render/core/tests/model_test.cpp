@@ -4,13 +4,12 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
+
+#include "render/core/tests/test_util.h"
 
 namespace zbx {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A face line in the usual layout: a free-text line, then one vertex a line.
 std::string face(float x0, float z0, float colour = 0.5f) {
@@ -18,19 +17,6 @@ std::string face(float x0, float z0, float colour = 0.5f) {
   return "face\n" + std::to_string(x0) + ":0:" + std::to_string(z0) + ":" + c + ":" + c + ":" + c +
          "\n0:1:0:1:0:0\n0:0:1:0:0:1\n";
 }
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/zbx_model_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string dir() const { return path.string() + "/"; }
-  void write(const std::string& name, const std::string& text) const {
-    std::ofstream(path / name, std::ios::binary) << text;
-  }
-};
 
 TEST(SpecReader, ReadsSlotFacesPositionsAndColours) {
   int slot = -1;
@@ -119,7 +105,7 @@ TEST(SpecReader, RejectsMalformedFilesWithAReason) {
 }
 
 TEST(ModelFiles, LaterFileForTheSameSlotWinsAndErrorsNameTheFile) {
-  TempDir tmp;
+  test::TempDir tmp;
   tmp.write("one.spec", "4\n1\n" + face(1, 1));
   tmp.write("two.spec", "4\n1\n" + face(9, 1));
   tmp.write("bad.spec", "300\n0\n");
@@ -138,7 +124,7 @@ TEST(ModelFiles, LaterFileForTheSameSlotWinsAndErrorsNameTheFile) {
 }
 
 TEST(ModelFiles, SetMirrorsTheShipAndNormalisesShipAndLetters) {
-  TempDir tmp;
+  test::TempDir tmp;
   const char* names[] = {"ship.spec", "shot.spec", "a.spec",   "h.spec",
                          "n.spec",    "s.spec",    "nuke.spec"};
   int slots[] = {0, 2, 7, 9, 8, 6, 10};

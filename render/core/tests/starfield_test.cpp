@@ -4,26 +4,19 @@
 
 #include <cmath>
 
+#include "render/core/tests/test_util.h"
+
 namespace zbx {
 namespace {
 
-int g_draws = 0;
-unsigned g_state = 1;
-int lcg() {
-  ++g_draws;
-  g_state = g_state * 1103515245u + 12345u;
-  return static_cast<int>((g_state >> 8) & 0x7fffff);
-}
-int always_127() {
-  ++g_draws;
-  return 127;
-}
+using test::lcg;
+int always_127() { return 127; }
 
 TEST(Starfield, StarsLieOnTheSphereWithVisibleColours) {
   Starfield field;
-  g_draws = 0;
+  test::g_random.draws = 0;
   make_starfield(field, lcg);
-  EXPECT_EQ(g_draws, 6 * STAR_COUNT);
+  EXPECT_EQ(test::g_random.draws, 6 * STAR_COUNT);
   for (const Star& s : field.stars) {
     const Vector3f& d = s.direction;
     EXPECT_NEAR(std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), 15.0f, 1e-4f);
@@ -48,9 +41,9 @@ TEST(Starfield, TwinkleTakesFifteenDrawsAndRecoloursOnlyItsStars) {
   Starfield field;
   make_starfield(field, lcg);
   Starfield before = field;
-  g_draws = 0;
+  test::g_random.draws = 0;
   twinkle_starfield(field, lcg);
-  EXPECT_EQ(g_draws, 15);
+  EXPECT_EQ(test::g_random.draws, 15);
   int changed = 0;
   for (int i = 0; i < STAR_COUNT; ++i) {
     EXPECT_EQ(field.stars[i].direction.x, before.stars[i].direction.x);
