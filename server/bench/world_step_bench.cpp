@@ -10,6 +10,7 @@
 
 #include "server/asteroids.h"
 #include "server/motion.h"
+#include "server/rules.h"
 #include "server/simulation.h"
 #include "server/world.h"
 #include "startup/settings.h"
@@ -89,6 +90,35 @@ void BM_WorldStep(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WorldStep)->Unit(benchmark::kMicrosecond)->Repetitions(10)->ReportAggregatesOnly(true);
+
+// The parts of a step, to see where the time goes.
+void BM_MoveAndTurnFullTable(benchmark::State& state) {
+  fill_world();
+  for (auto _ : state) {
+    for (auto& object : g_world.objects) {
+      move(*object);
+      turn_object(*object);
+    }
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_MoveAndTurnFullTable)->Unit(benchmark::kMicrosecond);
+
+void BM_CollisionPassFullTable(benchmark::State& state) {
+  int passes = 0;
+  fill_world();
+  for (auto _ : state) {
+    if (++passes == 64) {
+      state.PauseTiming();
+      fill_world();
+      passes = 0;
+      state.ResumeTiming();
+    }
+    collision_pass();
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_CollisionPassFullTable)->Unit(benchmark::kMicrosecond);
 
 void BM_RandomClearPositionFullTable(benchmark::State& state) {
   fill_world();

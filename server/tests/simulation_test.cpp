@@ -367,6 +367,38 @@ TEST_F(SimulationTest, ThreadStartsTheGameBeforeReportingAndStopsPromptly) {
   EXPECT_EQ(g_world.asteroidCount, 0);
 }
 
+TEST_F(SimulationTest, ThreadAdvancesTheWorldUnderTheLockOnceAHumanJoins) {
+  g_server_settings.GAME_SLEEP = 1;  // 2 ms iterations, a step every tenth
+  g_server_settings.NUM_BOTS = 2;
+  testing::internal::CaptureStdout();
+  StartProbe probe;
+  std::thread sim([&] { simulation_thread(on_started, &probe); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (probe.calls == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  int marker = -1;
+  {
+    std::lock_guard<std::mutex> lock(world_lock());
+    auto ship = std::make_unique<Ship>();
+    add_player(*ship, 5, "Human", 0, Vector3f{});
+    g_world.players[5] = std::move(ship);
+    marker = place_marker();
+  }
+  bool moved = false;
+  while (!moved && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::lock_guard<std::mutex> lock(world_lock());
+    moved = g_world.objects[marker]->position.x != 0.0f;
+  }
+  g_server_stop = 1;
+  sim.join();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(moved);
+  EXPECT_NE(out.find("Deleting Player 5\n"), std::string::npos);
+  EXPECT_EQ(g_world.humanCount, 0);
+}
+
 TEST_F(SimulationTest, ThreadStopsPromptlyFromALongSleep) {
   g_server_settings.GAME_SLEEP = 30000;  // one minute per iteration
   StartProbe probe;
