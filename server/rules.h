@@ -32,12 +32,18 @@ inline int saturating_truncate(double value) {
   return static_cast<int>(value);
 }
 
-// a + b clamped to the int range (scores, counters fed by settings).
+// a + b and a - b clamped to the int range (scores, counters fed by settings).
 inline int saturating_add(int a, int b) {
   const long long sum = static_cast<long long>(a) + b;
   if (sum > INT_MAX) return INT_MAX;
   if (sum < INT_MIN) return INT_MIN;
   return static_cast<int>(sum);
+}
+inline int saturating_sub(int a, int b) {
+  const long long difference = static_cast<long long>(a) - b;
+  if (difference > INT_MAX) return INT_MAX;
+  if (difference < INT_MIN) return INT_MIN;
+  return static_cast<int>(difference);
 }
 
 inline bool ship_flies(const WorldObject& ship) { return ship.lifetime == SHIP_FLYING; }
@@ -47,6 +53,10 @@ inline bool ship_shielded(const Ship& ship) { return ship.shieldOn == 1 && ship.
 // A point brought back into -W..W the way `move` wraps, for records placed
 // beside another one (shots, nukes, wrecks) so none sits outside the world.
 Vector3f wrap_position(Vector3f p);
+// A velocity made safe to keep: non-finite components become 0, the rest are
+// held within W per step, so one wrap per step always brings a record back
+// into the world. Only absurd settings ever reach either limit.
+Vector3f limit_velocity(Vector3f v);
 
 // Ships
 void update_ship(Ship& ship);

@@ -465,7 +465,7 @@ void fill_random_world(std::mt19937& rng, int objects, int ships) {
 
 TEST_F(CollisionTest, FastPassGivesExactlyThePlainPassOutcome) {
   std::mt19937 rng(2024);
-  for (int world = 0; world < 40; ++world) {
+  for (int world = 0; world < 120; ++world) {
     SetUp();
     // Small worlds make dense ones: many overlaps, splits, blasts and rams.
     g_server_settings.WORLD_WIDTH = world % 2 ? 3.0f : 10.0f;
