@@ -256,6 +256,54 @@ TEST_F(ServerTest, KeyEventsFromStrangersAndMalformedDatagramsDoNoHarm) {
   EXPECT_EQ(stranger.listen(100ms).datagrams, 0);
 }
 
+// Waits (bounded) until `check` holds with the world lock taken.
+template <typename Check>
+bool eventually(Check check) {
+  const auto until = Clock::now() + 2s;
+  while (Clock::now() < until) {
+    {
+      std::lock_guard<std::mutex> lock(world_lock());
+      if (check()) return true;
+    }
+    std::this_thread::sleep_for(5ms);
+  }
+  return false;
+}
+
+TEST_F(ServerTest, KeyEventsAndKeyStatesReachOnlyTheSendersShip) {
+  g_server_settings.START_ASTEROIDS = 0;
+  start();
+  TestClient a(port_), b(port_);  // same address, different ports
+  ASSERT_EQ(a.join("A"), 0);
+  ASSERT_EQ(b.join("B"), 1);
+  auto ship = [](int slot) -> Ship& { return *g_world.players[slot]; };
+
+  a.send_byte(encode_key_event(CONTROL_FORWARD_THRUST, true));
+  EXPECT_TRUE(eventually([&] { return ship(0).thrustInput.z == 3.0f * 0.35f; }));
+  {
+    std::lock_guard<std::mutex> lock(world_lock());
+    EXPECT_EQ(ship(1).thrustInput.z, 0.0f);
+  }
+  // 0 and 15 do nothing; 16 launches a nuke like 32 would.
+  a.send_byte(0);
+  a.send_byte(15);
+  a.send_byte(16);
+  EXPECT_TRUE(eventually([&] { return ship(0).nukes == 1; }));
+  {
+    std::lock_guard<std::mutex> lock(world_lock());
+    EXPECT_EQ(ship(0).thrustInput.z, 3.0f * 0.35f);
+    EXPECT_EQ(ship(1).nukes, 2);
+  }
+  // The held-key summary repairs a lost release.
+  KeyStateArray keys{};
+  keys[9] = 1;  // reverse thrust held
+  b.send(keys.data(), keys.size());
+  EXPECT_TRUE(eventually([&] { return ship(1).thrustInput.z == -0.35f; }));
+  keys = {};
+  a.send(keys.data(), keys.size());
+  EXPECT_TRUE(eventually([&] { return ship(0).thrustInput.z == 0.0f; }));
+}
+
 TEST_F(ServerTest, BotsInTheLowestSlotsMakeTheFirstHumanSlotTwo) {
   g_server_settings.NUM_BOTS = 2;
   start();
