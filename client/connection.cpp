@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -58,7 +57,9 @@ bool attempt_join(JoinReply& reply) {
 
 int ConnectServer() {
   g_connection.KeyState.fill(0);
-  close_socket();  // a socket left by an unfinished game is not leaked
+  // Whatever an unfinished game left behind ends here: one receiver per game.
+  if (g_connection.receiver.joinable()) stop_receiver();
+  close_socket();
 
   const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
@@ -85,7 +86,8 @@ int ConnectServer() {
   JoinReply reply;
   for (int attempt = 1; attempt <= JOIN_ATTEMPTS; ++attempt) {
     if (attempt_join(reply)) {
-      std::lock_guard<std::mutex> lock(mirror_mutex());  // no receiver yet; for clarity
+      std::unique_lock<std::mutex> lock(mirror_mutex(), std::defer_lock);
+      if (!g_play.holdsMirror) lock.lock();
       g_mirror.join.worldWidth = reply.worldWidth;
       g_mirror.join.slot = reply.slot;
       g_mirror.join.gameType = reply.gameType;

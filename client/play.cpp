@@ -110,7 +110,7 @@ void update_loop_sounds(const MirrorPlayer* own) {
 // A late frame does not sleep; a receiver already queued for the mirror still
 // gets its turn before the next frame takes the mutex back.
 void give_receiver_turn() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
   while (g_connection.receiverActive.load() != 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::yield();
   }

@@ -152,12 +152,15 @@ TEST_F(GameTest, SnapshotFillsTheMirror) {
 
 TEST_F(GameTest, WarpLoopFromTheWireStartsOnceStopsOnce) {
   const int slot = g_mirror.join.slot;
-  for (std::uint8_t w : {1, 1, 1, 0, 0}) {
-    const unsigned before = static_cast<unsigned>(recorder().calls().size());
-    server.send_to_client(own_snapshot(slot, w));
-    // Give the receiver its chance at the mirror; nothing else plays sounds
-    // within these few frames except the beat, which is not a loop.
-    frames_until([&] { return recorder().calls().size() > before; }, 5);
+  const std::uint8_t warping[] = {1, 1, 1, 0, 0};
+  for (int i = 0; i < 5; ++i) {
+    std::vector<std::uint8_t> d;
+    PlayerMessage me = test::player(slot);
+    me.warping = warping[i];
+    me.score = i + 1;  // tells which snapshot the mirror holds
+    test::add_player(d, me);
+    server.send_to_client(d);
+    ASSERT_TRUE(frames_until([&] { return own_player() && own_player()->score == i + 1; }));
   }
   EXPECT_EQ(recorder().count(SoundCall::LOOP, SOUND_WARP_LOOP), 1);
   EXPECT_EQ(recorder().count(SoundCall::STOP, -1), 1);
@@ -212,22 +215,20 @@ TEST_F(GameTest, CraftedDatagramsLeaveTheClientRunning) {
 }
 
 TEST_F(GameTest, LateFramesStillLetTheReceiverIn) {
-  // Every frame overruns its 20 ms while snapshots keep coming.
-  g_client_hooks.draw_world = [] { std::this_thread::sleep_for(25ms); };
-  const int slot = g_mirror.join.slot;
+  // Every frame starts late (the time before its step 3 counts), so none
+  // sleeps, while snapshots keep coming.
+  g_client_hooks.begin_frame = [] { std::this_thread::sleep_for(25ms); };
   own();
   int applied = 0;
   for (int frame = 0; frame < 20; ++frame) {
     std::vector<std::uint8_t> d;
     test::add_object(d, test::object(1, KIND_SHOT, {static_cast<float>(frame), 0, 0}));
     server.send_to_client(d);
-    std::this_thread::sleep_for(2ms);  // the datagram is in before the frame ends
-    frame_step();
+    play_frame();  // the datagram arrives during begin_frame's 25 ms
     if (g_mirror.objects[1] && g_mirror.objects[1]->position.x == static_cast<float>(frame)) {
       ++applied;
     }
   }
-  (void)slot;
   EXPECT_GE(applied, 18) << "the receiver must get the mirror between late frames";
 }
 

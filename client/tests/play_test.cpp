@@ -298,9 +298,9 @@ TEST_F(GameTest, HeldKeyAcrossSecondsSendsOneUpdatePerSecond) {
   const auto updates = server.of_size(KEY_STATE_SIZE);
   EXPECT_EQ(static_cast<long>(updates.size()), seconds);
   for (const auto& u : updates) EXPECT_EQ(u[KEYSTATE_FORWARD_THRUST], 1);
-  // Paced to about 50 frames a second.
-  EXPECT_GT(frames, 90);
-  EXPECT_LT(frames, 130);
+  // Paced to at most about 50 frames a second (fewer on a busy machine).
+  EXPECT_GT(frames, 40);
+  EXPECT_LT(frames, 125);
 }
 
 TEST_F(GameTest, FrameDrawsOnlyWithAnOwnRecordAndAgesExplosions) {

@@ -91,10 +91,17 @@ TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
   }
   ASSERT_GE(slot, 0);
   const Vector3f start = g_mirror.objects[slot]->position;
-  play_key_down('w');
   EXPECT_TRUE(frames_until([&] {
     const auto& o = g_mirror.objects[slot];
     return !o || o->position.x != start.x || o->position.y != start.y || o->position.z != start.z;
+  }));
+
+  // Forward thrust, forwarded as key events, moves the own ship.
+  const Vector3f from = own_player()->position;
+  play_key_down('w');
+  EXPECT_TRUE(frames_until([&] {
+    const Vector3f p = own_player()->position;
+    return p.x != from.x || p.y != from.y || p.z != from.z;
   }));
   play_key_up('w');
 
@@ -105,6 +112,26 @@ TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
   EXPECT_EQ(g_server_running.load(), 1);
   EXPECT_TRUE(stop_server_thread());
   EXPECT_EQ(g_server_running.load(), 0);
+}
+
+TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
+  load_server_settings(g_paths.server_settings.c_str());
+  ASSERT_TRUE(start_server_thread(1));
+  std::this_thread::sleep_for(200ms);
+  const int before = test::open_descriptors();
+  for (int game = 1; game <= 20; ++game) {
+    const auto begin = std::chrono::steady_clock::now();
+    g_client_settings.SERVER_PORT = port_;
+    g_client_settings.keys.QUIT_KEY = 'q';
+    ASSERT_EQ(StartGame(), 0) << "game " << game;
+    ASSERT_TRUE(frames_until([] { return own_player() != nullptr; }));
+    play_key_down('q');
+    EXPECT_EQ(g_connection.receiversRunning.load(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s) << "game " << game;
+  }
+  EXPECT_EQ(g_connection.receiversStarted.load(), 20);
+  EXPECT_EQ(test::open_descriptors(), before);
+  EXPECT_TRUE(stop_server_thread());
 }
 
 TEST_F(ServerGameTest, SinglePlayerGameStartsAndEndsItsPrivateServer) {
