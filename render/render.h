@@ -17,7 +17,6 @@ namespace zbx {
 
 struct ClientHooks;
 struct MirrorObject;
-struct Model;
 struct Star;
 
 // The five window-system callbacks that make one screen; nullptr = none.
@@ -90,7 +89,6 @@ void fill_render_hooks(ClientHooks& hooks);
 // Drawing state that lives as long as the window.
 struct RenderState {
   std::uint32_t explosion_texture = 0;  // GL texture name
-  bool window_open = false;
   // Transform every vertex on the processor and send it on its own instead
   // of handing whole meshes and their transforms to GL (same picture; tests
   // compare the two).

@@ -40,6 +40,9 @@ void load_explosion_texture(const char* path) {
 void open_window(const ScreenCallbacks& first_screen) {
   glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
   glutInitWindowSize(g_client_settings.SCREEN_WIDTH, g_client_settings.SCREEN_HEIGHT);
+  // Without a window manager GLUT's "anywhere" puts the window at (-1, -1),
+  // one pixel off the screen's corner; ask for the corner itself.
+  glutInitWindowPosition(0, 0);
   glutCreateWindow("Zorbix");
   glutIgnoreKeyRepeat(1);
   install_screen(first_screen);
@@ -51,7 +54,6 @@ void open_window(const ScreenCallbacks& first_screen) {
   const std::string path = std::string(data_prefix()) + "/zbx3d/textures/explosion.rgb";
   load_explosion_texture(path.c_str());
   glEnable(GL_DEPTH_TEST);
-  g_render.window_open = true;
 }
 
 void begin_frame() { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }

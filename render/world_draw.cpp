@@ -45,14 +45,17 @@ bool finite(const Matrix3f& m) {
   return true;
 }
 
-// One display list per model, built the first time the model is drawn.
-std::unordered_map<const Model*, GLuint>& mesh_lists() {
-  static std::unordered_map<const Model*, GLuint> lists;
-  return lists;
-}
+// State of the world pass. The display lists live as long as the window
+// (models never change once loaded); the translucent list is refilled by
+// every pass.
+struct WorldPass {
+  std::unordered_map<const Model*, GLuint> mesh_lists;  // built at first draw
+  TranslucentList translucent;
+};
+WorldPass g_world_pass;
 
 GLuint mesh_list(const Model& model) {
-  auto& lists = mesh_lists();
+  auto& lists = g_world_pass.mesh_lists;
   if (auto it = lists.find(&model); it != lists.end()) return it->second;
   const GLuint list = glGenLists(1);
   glNewList(list, GL_COMPILE);
@@ -103,22 +106,17 @@ void draw_transformed(const Model& model, const float (&a)[9], Vector3f centre, 
   glLoadIdentity();
 }
 
-struct Translucent {
-  TranslucentList list;
-};
-Translucent g_translucent;
-
 void add_translucent_entity(const Camera& camera, Vector3f position, int slot, int kind) {
   // Anything not in front of the camera is refused by the list.
-  add_translucent(g_translucent.list, view_z(camera_point(camera, position).z, camera.reverse),
-                  slot, kind);
+  add_translucent(g_world_pass.translucent,
+                  view_z(camera_point(camera, position).z, camera.reverse), slot, kind);
 }
 
 }  // namespace
 
 void clear_mesh_cache() {
-  for (auto& [model, list] : mesh_lists()) glDeleteLists(list, 1);
-  mesh_lists().clear();
+  for (auto& [model, list] : g_world_pass.mesh_lists) glDeleteLists(list, 1);
+  g_world_pass.mesh_lists.clear();
 }
 
 void draw_triangle(const Vector3f (&points)[3], const Colour3f (&colours)[3]) {
@@ -149,6 +147,10 @@ void draw_oriented_model(const MirrorObject& entity) {
       a[i * 3 + j] =
           entity.size * (f[i * 3] * o[j] + f[i * 3 + 1] * o[3 + j] + f[i * 3 + 2] * o[6 + j]);
     }
+  }
+  // Finite parts can still multiply out to infinity (a size of 1e30).
+  for (float x : a) {
+    if (!std::isfinite(x)) return;
   }
   draw_transformed(*entity.model, a, c, camera.reverse);
 }
@@ -219,7 +221,7 @@ void draw_crosshair() {
 namespace {
 
 void draw_translucent() {
-  for (const TranslucentEntry& entry : g_translucent.list.entries) {
+  for (const TranslucentEntry& entry : g_world_pass.translucent.entries) {
     if (entry.slot < 0) continue;
     // Shield entries hold a player slot, every other kind an object slot.
     const MirrorObject* entity = nullptr;
@@ -250,7 +252,7 @@ void draw_world() {
     const MirrorPlayer* player = g_mirror.players[i].get();
     if (player != nullptr && i != own_slot && player->alive) draw_oriented_model(*player);
   }
-  clear_translucent(g_translucent.list);
+  clear_translucent(g_world_pass.translucent);
   for (int i = 0; i < MAX_OBJECTS; ++i) {
     const MirrorObject* object = g_mirror.objects[i].get();
     if (object == nullptr) continue;

@@ -186,16 +186,4 @@ bool save_ppm(const char* path) {
   return std::fclose(file) == 0 && ok;
 }
 
-bool project(Vector3f c, int& x, int& y) {
-  if (!(c.z < 0)) return false;
-  const double f = 1.0 / std::tan(30.0 * 3.14159265358979 / 180.0);
-  const double aspect =
-      static_cast<double>(g_client_settings.SCREEN_WIDTH) / g_client_settings.SCREEN_HEIGHT;
-  const double nx = f / aspect * c.x / -c.z;
-  const double ny = f * c.y / -c.z;
-  x = static_cast<int>(std::floor((nx + 1) * 0.5 * g_client_settings.SCREEN_WIDTH));
-  y = static_cast<int>(std::floor((ny + 1) * 0.5 * g_client_settings.SCREEN_HEIGHT));
-  return true;
-}
-
 }  // namespace zbx::harness

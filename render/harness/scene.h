@@ -30,8 +30,4 @@ void draw_asteroids_only();
 // Writes the back buffer as a binary PPM (rows from the top); false on error.
 bool save_ppm(const char* path);
 
-// The window pixel (x from the left, y from the bottom) where a camera-space
-// point lands with the game's perspective; false behind the camera.
-bool project(Vector3f camera, int& x, int& y);
-
 }  // namespace zbx::harness

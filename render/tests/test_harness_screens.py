@@ -219,7 +219,7 @@ class WindowTest(unittest.TestCase):
     def test_window_shows_the_frame_on_the_screen(self):
         out = RUN.tmp / "held.ppm"
         proc = subprocess.Popen([str(HARNESS), "--scene", "gameover", "--out", str(out),
-                                 "--hold", "4000"],
+                                 "--hold", "6000"],
                                 env=dict(RUN.env, DISPLAY=XSERVER.display),
                                 stdout=subprocess.PIPE, text=True)
         try:
@@ -231,6 +231,8 @@ class WindowTest(unittest.TestCase):
             geometry = dict(line.strip().split(": ", 1) for line in found.stdout.splitlines()[1:])
             left, top = (int(v) for v in geometry["Position"].split()[0].split(","))
             self.assertEqual(geometry["Geometry"], f"{W}x{H}")
+            # No window manager here: the window sits in the screen's corner.
+            self.assertEqual((left, top), (0, 0))
             screen = RUN.tmp / "screen.ppm"
             subprocess.run(["import", "-display", XSERVER.display, "-window", "root", "-depth", "8",
                             str(screen)],

@@ -234,6 +234,7 @@ TEST_F(World, NothingBadReachesGlFromBrokenOrDegenerateRecords) {
   put(4, KIND_NUKE_EXPLOSION, {0, 0, 0}, 0.0f, nullptr);  // exactly at the camera
   put(5, KIND_SHIP_EXPLOSION, {0, kInf, -2}, 0.5f, nullptr);
   put(6, KIND_ARMOR_POWERUP, {0, 0, -3}, kNaN, &red);
+  put(7, KIND_ASTEROID, {0, 0, -3}, 3e38f, &red, Matrix3f{3e38f, 0, 0, 0, 1, 0, 0, 0, 1});
   put(8, 100000, {0, 0, -3}, 1, &red);
   put(10, -1, {0, 0, -3}, 1, &red);
   const Model empty;
@@ -250,6 +251,9 @@ TEST_F(World, NothingBadReachesGlFromBrokenOrDegenerateRecords) {
   draw_overlay();
   draw_world();
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  // Only the overlay, the crosshair and the shield halo of the ship at the
+  // camera (a disc through the eye: nothing) are left; no red model anywhere.
+  EXPECT_EQ(count(pixels(), {255, 0, 0}), 0);
   // The own player gone: the frame calls draw nothing.
   g_mirror.players[0].reset();
   draw_overlay();
@@ -303,6 +307,27 @@ TEST_F(World, RadarShowsNearbyThingsByDirectionAndIgnoresTheReverseView) {
   p = pixels();
   EXPECT_EQ(at(p, 403, 79), (Rgb{178, 0, 0}));
   EXPECT_EQ(at(p, 404, 79), (Rgb{}));
+}
+
+TEST_F(World, BlipGrowsAsTheGapCloses) {
+  set_overlay_projection();
+  struct Case {
+    float distance;
+    int pixels;
+  };
+  // Size 0.5: gaps 3.0, 2.0 and 0.9.
+  for (const Case c : {Case{3.5f, 1}, Case{2.5f, 4}, Case{1.4f, 9}}) {
+    begin_frame();
+    draw_blip({0, 0, -c.distance}, palette_grey, palette_light_grey, true, 0.5f);
+    const auto p = pixels();
+    EXPECT_EQ(count(p, {178, 178, 178}), c.pixels) << c.distance;
+    EXPECT_EQ(lit(p), c.pixels) << c.distance;
+    EXPECT_EQ(at(p, 320, 79), (Rgb{178, 178, 178}));
+  }
+  // Beyond 6 from its surface an asteroid is off the radar.
+  begin_frame();
+  draw_blip({0, 0, -6.6f}, palette_grey, palette_light_grey, true, 0.5f);
+  EXPECT_EQ(lit(pixels()), 0);
 }
 
 TEST_F(World, StarfieldShakesWhileHitAndTakesFifteenDrawsAFrame) {
