@@ -377,6 +377,18 @@ TEST_F(MenuTest, ServerStartsOnceStopsOnceAndBlocksSinglePlayer) {
   EXPECT_FALSE(g_local_server.thread.joinable());
 }
 
+TEST_F(MenuTest, MultiPlayerJoinWithNobodyThereComesBackToTheMenu) {
+  g_client_settings.SERVER_PORT = free_udp_port();
+  g_connection.receiveTimeout = std::chrono::milliseconds(100);
+  main_menu_special(SPECIAL_KEY_DOWN, 0, 0);
+  main_menu_keyboard(KEY_RETURN, 0, 0);
+  EXPECT_EQ(times_played(SOUND_GAME_START), 1);
+  EXPECT_EQ(g_menus.screen, Screen::MainMenu);
+  EXPECT_FALSE(g_play.inGame);
+  EXPECT_EQ(g_server_running.load(), 0);  // no server of its own
+  EXPECT_EQ(g_menus.mainMenu.selected, 1);
+}
+
 TEST_F(MenuTest, FailedSinglePlayerJoinStopsItsServerAndAllowsANewStart) {
   // The private server listens where the client does not look for it.
   const int clientPort = free_udp_port();
