@@ -1,0 +1,145 @@
+// The main menu, its seven actions and the play screen the games run on.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "client/client.h"
+#include "menus/menus.h"
+#include "render/draw2d.h"
+#include "render/render.h"
+#include "server/server.h"
+#include "startup/settings.h"
+
+namespace zbx {
+
+namespace {
+
+void set_item(MenuItem& item, const char* label, MenuAction action) {
+  std::snprintf(item.label, sizeof item.label, "%s", label);
+  item.action = action;
+}
+
+void play_keyboard(unsigned char key, int, int) { play_key_down(key); }
+void play_keyboard_up(unsigned char key, int, int) { play_key_up(key); }
+
+// The game screen with the game's perspective, ready for StartGame.
+void enter_game_screen() {
+  show_play_screen();
+  set_overlay_projection();
+  set_perspective();
+}
+
+}  // namespace
+
+void build_main_menu() {
+  auto& m = g_menus.mainMenu;
+  m.selected = 0;
+  set_item(m.items[0], "Start Single Player Game", start_single_player_action);
+  set_item(m.items[1], "Start Multi Player Game", start_multi_player_action);
+  set_item(m.items[2], "Start ZBX Server", start_server_action);
+  set_item(m.items[3], "Stop ZBX Server", stop_server_action);
+  set_item(m.items[4], "Edit Game Configuration", show_config_editor);
+  set_item(m.items[5], "View High Scores", show_high_scores);
+  set_item(m.items[6], "Quit Game", quit_game_action);
+  m.count = MAIN_MENU_ITEMS;
+  m.top = main_menu_top_offset(g_client_settings.SCREEN_HEIGHT);
+}
+
+const ScreenCallbacks& main_menu_screen() {
+  static const ScreenCallbacks screen{.keyboard = main_menu_keyboard,
+                                      .keyboard_up = nullptr,
+                                      .special = main_menu_special,
+                                      .idle = nullptr,
+                                      .display = draw_main_menu};
+  return screen;
+}
+
+void show_main_menu() {
+  install_screen(main_menu_screen());
+  g_menus.screen = Screen::MainMenu;
+  draw_main_menu();
+}
+
+void show_play_screen() {
+  install_screen(ScreenCallbacks{.keyboard = play_keyboard,
+                                 .keyboard_up = play_keyboard_up,
+                                 .special = nullptr,
+                                 .idle = play_frame,
+                                 .display = play_frame});
+  g_menus.screen = Screen::Play;
+}
+
+void draw_main_menu() {
+  auto& m = g_menus.mainMenu;
+  const int w = g_client_settings.SCREEN_WIDTH;
+  const int h = g_client_settings.SCREEN_HEIGHT;
+  const ScrollWindow window = scroll_window(m.first, m.selected, m.count, h);
+  m.first = window.first;
+  begin_frame();
+  for (int i = window.first; i <= window.last; ++i) {
+    draw_text(w / 2 - 100, h - m.top - MENU_LINE_HEIGHT * (i - window.first), m.items[i].label,
+              i == m.selected ? palette_white : palette_blue, 1);
+  }
+  swap_frame();
+}
+
+void main_menu_keyboard(unsigned char key, int, int) {
+  if (key != KEY_RETURN) return;
+  const auto& m = g_menus.mainMenu;
+  if (m.selected >= 0 && m.selected < m.count && m.items[m.selected].action) {
+    m.items[m.selected].action();
+  }
+}
+
+void main_menu_special(int key, int, int) {
+  auto& m = g_menus.mainMenu;
+  if (key == SPECIAL_KEY_UP || key == SPECIAL_KEY_DOWN) play_interface_sound(SOUND_MENU_MOVE);
+  m.selected = navigate_list(m.selected, m.count, key);
+  draw_main_menu();
+}
+
+void start_single_player_action() {
+  if (g_server_running.load() != 0) {
+    play_interface_sound(SOUND_REFUSED);
+    return;
+  }
+  play_interface_sound(SOUND_GAME_START);
+  enter_game_screen();
+  // Private server on 127.0.0.1:12345, a pause, then the join; a failed join
+  // comes back to the main menu through leave_game, which stops that server.
+  start_single_player_game();
+}
+
+void start_multi_player_action() {
+  play_interface_sound(SOUND_GAME_START);
+  enter_game_screen();
+  g_connection.receiverStop.store(0);
+  StartGame();
+}
+
+void start_server_action() {
+  if (g_server_running.load() != 0) {
+    play_interface_sound(SOUND_REFUSED);
+    return;
+  }
+  play_interface_sound(SOUND_GAME_START);
+  start_server_thread(1);
+  std::this_thread::sleep_for(g_local_server.startWait);
+}
+
+void stop_server_action() {
+  if (g_server_running.load() == 0) {
+    play_interface_sound(SOUND_REFUSED);
+    return;
+  }
+  stop_server_thread();
+}
+
+void quit_game_action() { fatal_exit(0); }
+
+void fill_menu_hooks(ClientHooks& hooks) {
+  hooks.show_main_menu = show_main_menu;
+  hooks.show_name_entry = show_name_entry;
+}
+
+}  // namespace zbx
