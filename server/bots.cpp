@@ -1,5 +1,6 @@
 // Computer-driven ships: dodge the nearest approaching asteroid, otherwise
 // chase the nearest flying ship; fire at a steady rhythm, now and then a nuke.
+#include <cmath>
 #include <cstdlib>
 
 #include "server/motion.h"
@@ -19,6 +20,13 @@ Vector3f advanced(const WorldObject& record) {
   auto one = [](float p, float v) { return static_cast<float>(p + v / 100.0); };
   return {one(record.position.x, record.velocity.x), one(record.position.y, record.velocity.y),
           one(record.position.z, record.velocity.z)};
+}
+
+// Wrapped distance along one axis, formed as torus_distance forms it.
+float axis_gap(float a, float b, float span) {
+  const float d = std::fabs(a - b);
+  const float other = span - d;
+  return other < d ? other : d;
 }
 
 void steer(Ship& bot) {
@@ -68,6 +76,8 @@ int bot_fire_interval(float botRatio, int botFireTime) {
 }
 
 int nearest_threat(const Ship& bot, float* gap) {
+  const float w = g_server_settings.WORLD_WIDTH;
+  const float span = 2.0f * w;
   const Vector3f botNow = bot.position;
   const Vector3f botNext = advanced(bot);
   int choice = -1;
@@ -76,6 +86,18 @@ int nearest_threat(const Ship& bot, float* gap) {
     const WorldObject* object = g_world.objects[slot].get();
     if (object == nullptr || object->kind != KIND_ASTEROID) continue;
     const float sizes = bot.size + object->size;
+    if (choice >= 0) {
+      // Only a smaller gap can win. An asteroid further off on one axis than
+      // the current choice's gap plus both sizes (with a margin for rounding)
+      // cannot have one: skip its two distances.
+      const float bound = choiceGap + sizes;
+      const float limit = bound + (std::fabs(bound) + span) * (1.0f / 65536.0f);
+      const Vector3f p = object->position;
+      if (axis_gap(botNow.x, p.x, span) > limit || axis_gap(botNow.y, p.y, span) > limit ||
+          axis_gap(botNow.z, p.z, span) > limit) {
+        continue;
+      }
+    }
     const float g = torus_distance(botNow, object->position) - sizes;
     const float gNext = torus_distance(botNext, advanced(*object)) - sizes;
     if (choice < 0 || (g > gNext && g < choiceGap)) {

@@ -467,8 +467,8 @@ int bounce(WorldObject& a, WorldObject& b) {
   const float damage =
       static_cast<float>(g_server_settings.COLLISION_DAMAGE) * length(ix, iy, iz) * 100;
   if (!finite3(va) || !finite3(vb) || !std::isfinite(damage)) return 0;
-  a.velocity = va;
-  b.velocity = vb;
+  a.velocity = limit_velocity(va);
+  b.velocity = limit_velocity(vb);
   return saturating_truncate(damage);
 }
 

@@ -47,6 +47,10 @@ inline bool ship_shielded(const Ship& ship) { return ship.shieldOn == 1 && ship.
 // A point brought back into -W..W the way `move` wraps, for records placed
 // beside another one (shots, nukes, wrecks) so none sits outside the world.
 Vector3f wrap_position(Vector3f p);
+// A velocity made safe to keep: non-finite components become 0, the rest are
+// held within W per step, so one wrap per step always brings a record back
+// into the world. Only absurd settings ever reach either limit.
+Vector3f limit_velocity(Vector3f v);
 
 // Ships
 void update_ship(Ship& ship);

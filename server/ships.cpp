@@ -43,6 +43,12 @@ Vector3f wrap_position(Vector3f p) {
   return {wrap(p.x), wrap(p.y), wrap(p.z)};
 }
 
+Vector3f limit_velocity(Vector3f v) {
+  const float most = g_server_settings.WORLD_WIDTH;
+  auto limit = [most](float c) { return std::isfinite(c) ? std::clamp(c, -most, most) : 0.0f; };
+  return {limit(v.x), limit(v.y), limit(v.z)};
+}
+
 void add_shield(Ship& ship, int n) {
   ship.shield = std::min(saturating_add(ship.shield, n), g_server_settings.MAX_SHIELD);
 }
@@ -144,6 +150,7 @@ void update_ship(Ship& ship) {
     ship.velocity.x = d * (ship.velocity.x + ship.thrustVector.x);
     ship.velocity.y = d * (ship.velocity.y + ship.thrustVector.y);
     ship.velocity.z = d * (ship.velocity.z + ship.thrustVector.z);
+    ship.velocity = limit_velocity(ship.velocity);
   }
 
   if (ship.warpTimer != 0) {

@@ -22,8 +22,9 @@ bool create_projectile(const Ship& ship, int kind, Vector3f position, float spee
   const int slot = find_free_object_slot();
   if (slot < 0) return false;
   const Matrix3f& m = ship.orientation;
-  const Vector3f velocity{ship.velocity.x - speed * m[6], ship.velocity.y - speed * m[7],
-                          ship.velocity.z - speed * m[8]};
+  const Vector3f velocity =
+      limit_velocity({ship.velocity.x - speed * m[6], ship.velocity.y - speed * m[7],
+                      ship.velocity.z - speed * m[8]});
   auto record = std::make_unique<WorldObject>();
   init_object(*record, kind, ship.owner, position, velocity, {}, size, 0.05f);
   // Drawn pointing the way the ship pointed.

@@ -1,5 +1,6 @@
 // Bot firing rhythm, nukes, threat choice and steering.
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "server/tests/rules_test_support.h"
@@ -137,6 +138,57 @@ TEST_F(BotTest, LoneBotKeepsItsRotationAndThrust) {
   EXPECT_EQ(bot.spin.y, -1.0f);
   EXPECT_FLOAT_EQ(bot.thrustInput.z, 0.75f);
   EXPECT_GT(std::fabs(bot.velocity.x) + std::fabs(bot.velocity.y) + std::fabs(bot.velocity.z), 0);
+}
+
+}  // namespace
+}  // namespace zbx::test
+
+namespace zbx::test {
+namespace {
+
+// The threat choice without the early skip of far asteroids.
+int nearest_threat_plain(const Ship& bot, float* gap) {
+  auto later = [](const WorldObject& r) {
+    auto one = [](float p, float v) { return static_cast<float>(p + v / 100.0); };
+    return Vector3f{one(r.position.x, r.velocity.x), one(r.position.y, r.velocity.y),
+                    one(r.position.z, r.velocity.z)};
+  };
+  int choice = -1;
+  float choiceGap = 0;
+  for (int slot = 0; slot < MAX_OBJECTS; ++slot) {
+    const WorldObject* o = g_world.objects[slot].get();
+    if (o == nullptr || o->kind != KIND_ASTEROID) continue;
+    const float g = torus_distance(bot.position, o->position) - (bot.size + o->size);
+    const float gNext = torus_distance(later(bot), later(*o)) - (bot.size + o->size);
+    if (choice < 0 || (g > gNext && g < choiceGap)) {
+      choice = slot;
+      choiceGap = g;
+    }
+  }
+  *gap = choiceGap;
+  return choice;
+}
+
+TEST_F(BotTest, ThreatChoiceMatchesTheFullScanOnRandomWorlds) {
+  std::mt19937 rng(99);
+  for (int world = 0; world < 300; ++world) {
+    SetUp();
+    const float w = world % 3 == 0 ? 2.0f : 10.0f;
+    g_server_settings.WORLD_WIDTH = w;
+    std::uniform_real_distribution<float> coord(-w, w);
+    std::uniform_real_distribution<float> speed(-0.02f, 0.02f);
+    const int asteroids = 1 + rng() % 256;
+    for (int n = 0; n < asteroids; ++n) {
+      const Vector3f p{coord(rng), coord(rng), coord(rng)};
+      place_asteroid(rng() % MAX_OBJECTS, p, 0.15f + (rng() % 56) / 100.0f,
+                     {speed(rng), speed(rng), speed(rng)});
+    }
+    Ship& bot = add_ship(0, {coord(rng), coord(rng), coord(rng)}, true);
+    bot.velocity = {speed(rng), speed(rng), speed(rng)};
+    float fast = 0, plain = 0;
+    ASSERT_EQ(nearest_threat(bot, &fast), nearest_threat_plain(bot, &plain)) << world;
+    ASSERT_EQ(fast, plain);
+  }
 }
 
 }  // namespace

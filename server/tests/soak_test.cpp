@@ -134,6 +134,9 @@ TEST_P(SoakTest, ThousandsOfStepsKeepTheWorldConsistent) {
 
   int steps = 0;
   int restarts = 0;
+  int destructions = 0;
+  int warps = 0;
+  int seen[NUM_KINDS] = {};
   for (int iteration = 0; iteration < 6000; ++iteration) {
     play_human(*player, iteration);
     const int matchBefore = g_world.matchRunning;
@@ -142,9 +145,20 @@ TEST_P(SoakTest, ThousandsOfStepsKeepTheWorldConsistent) {
     steps += matchBefore;
     const std::string broken = broken_invariant();
     ASSERT_EQ(broken, "") << "iteration " << iteration;
+    for (const auto& ship : g_world.players) {
+      if (ship && ship->lifetime == SHIP_RESPAWN_STEPS) ++destructions;
+      if (ship && ship->warpTimer == WARP_STEPS - 1) ++warps;  // started this iteration
+    }
+    for (const auto& o : g_world.objects) {
+      if (o) ++seen[o->kind];
+    }
     empty_sound_queues();  // as the broadcast would
   }
   EXPECT_GT(steps, 3000);
+  // The run really exercised the rules.
+  EXPECT_GT(destructions, 5);
+  EXPECT_GT(warps, 0);
+  for (int kind = KIND_SHOT; kind <= KIND_NUKE_EXPLOSION; ++kind) EXPECT_GT(seen[kind], 0) << kind;
   if (gameType == 2) {
     EXPECT_GE(restarts, 1);
   }
@@ -152,6 +166,62 @@ TEST_P(SoakTest, ThousandsOfStepsKeepTheWorldConsistent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GameTypes, SoakTest, ::testing::Values(0, 1, 2));
+
+TEST_F(RulesTest, AbsurdSettingsKeepEveryValueFiniteAndInTheWorld) {
+  ServerSettings& s = g_server_settings;
+  s.GAME_TYPE = 1;
+  s.MAX_NUMBER_OF_PLAYERS = 2;
+  s.WORLD_WIDTH = 3.0f;
+  s.NUM_BOTS = 8;
+  s.START_ASTEROIDS = 20;
+  s.MAX_TOTAL_ASTEROID_SIZE = 1e30f;
+  s.DECELERATION_CONSTANT = 1.5f;  // speeds grow without bound
+  s.ACCELERATION_CONSTANT = 1e30f;
+  s.SHOT_SPEED = 3e38f;
+  s.NUKE_SPEED = -1e30f;
+  s.START_BOT_RATIO = 1e30f;
+  s.MAX_BOT_RATIO = 1e30f;
+  s.COLLISION_DAMAGE = INT_MAX;
+  s.SHIP_SCORE = INT_MAX;
+  s.ASTEROID_SCORE = INT_MAX;
+  s.SHOT_DAMAGE = INT_MIN;
+  s.NUKE_DAMAGE = INT_MAX;
+  s.NUKE_SHIELD_DRAIN = INT_MIN;
+  s.BOT_SHIELD_TIME = INT_MAX;
+  s.BOT_FIRE_TIME = -5;
+  s.BOT_NUKE_ODDS = INT_MIN;
+  s.PRIZE_ODDS = 1024;
+  s.SHIELD_POWERUP_VALUE = INT_MAX;
+  s.ARMOR_POWERUP_VALUE = INT_MIN;
+  s.START_NUKES = INT_MAX;
+  s.START_WARPS = -3;
+  std::srand(77);
+  SimulationState state;
+  start_game(state);
+  auto human = std::make_unique<Ship>();
+  add_player(*human, 10, "Absurd", 0, random_clear_position());
+  Ship* player = human.get();
+  g_world.players[10] = std::move(human);
+  for (int iteration = 0; iteration < 1500; ++iteration) {
+    play_human(*player, iteration);
+    simulation_iteration(state);
+    // Only the ranges that these settings themselves allow are left out.
+    for (const auto& o : g_world.objects) {
+      if (!o) continue;
+      ASSERT_TRUE(finite(o->position) && finite(o->velocity)) << iteration;
+      ASSERT_TRUE(inside(o->position, s.WORLD_WIDTH))
+          << iteration << " kind " << o->kind << " v " << o->velocity.x << " " << o->velocity.y
+          << " " << o->velocity.z;
+    }
+    for (const auto& p : g_world.players) {
+      if (!p) continue;
+      ASSERT_TRUE(finite(p->position) && finite(p->velocity) && finite(p->thrustVector));
+      ASSERT_TRUE(inside(p->position, s.WORLD_WIDTH)) << iteration;
+    }
+    empty_sound_queues();
+  }
+  stop_world();
+}
 
 }  // namespace
 }  // namespace zbx::test
