@@ -12,8 +12,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import (  # noqa: E402
-    OBJECT, PLAYER, PRESENCE, ROT_Y_POS, ROT_Z_POS, ServerTestCase, check_snapshot, is_rotation,
-    press, release, split_datagram, transpose)
+    FIRE, OBJECT, PLAYER, PRESENCE, QUIT, ROT_Y_POS, ROT_Z_POS, ServerTestCase, check_snapshot, is_rotation,
+    press, release, split_datagram, transpose, wrapped_delta)
 
 IDENTITY = (1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0)
 QUIET = dict(START_ASTEROIDS=0, NUM_BOTS=0)
@@ -184,6 +184,38 @@ class StartOfGame(ServerTestCase):
         self.assertIn("Adding Player 31\n", out)
         self.assertIsNone(s.proc.poll())
 
+    def test_timed_asteroids_only_while_someone_plays(self):
+        # One timed asteroid every 50 iterations, about a second of play.
+        s = self.server(START_ASTEROIDS=0, NUM_BOTS=0, NEW_ASTEROID_TIME=500, NET_SLEEP_TIME=20)
+        time.sleep(1.5)
+        c, _ = self.joined(s)
+        self.assertEqual(c.snapshots(count=1)[0].objects, [])
+        time.sleep(2.6)
+        rocks = c.latest().objects
+        self.assertTrue(2 <= len(rocks) <= 3, len(rocks))
+        self.assertEqual([o["kind"] for o in rocks], [3] * len(rocks))
+
+    def test_nothing_moves_while_nobody_plays(self):
+        s = self.server(START_ASTEROIDS=10, MAX_TOTAL_ASTEROID_SIZE=1000, NUM_BOTS=0,
+                        NET_SLEEP_TIME=20, WORLD_WIDTH=10)
+        c, _ = self.joined(s)
+        before = c.latest()
+        c.send(press(QUIT))
+        self.assertIn(b"\x00", c.drain(0.3))
+        time.sleep(1.5)
+        c2, _ = self.joined(s)
+        at_rejoin = c2.snapshots(count=1)[0]
+        time.sleep(1.5)
+        later = c2.latest()
+
+        def most_moved(a, b):
+            return max(max(abs(d) for d in wrapped_delta(o["pos"], p["pos"], 10))
+                       for o, p in zip(a.objects, b.objects))
+
+        self.assertEqual([o["slot"] for o in at_rejoin.objects], list(range(10)))
+        self.assertLess(most_moved(before, at_rejoin), 8 * 0.0042)  # a few steps at most
+        self.assertGreater(most_moved(at_rejoin, later), 0.05)
+
     def test_deathmatch_lives_unlimited(self):
         s = self.server(GAME_TYPE=2, NUM_BOTS=1, START_ASTEROIDS=0, BOT_NUKE_ODDS=0)
         c, r = self.joined(s)
@@ -220,6 +252,22 @@ class OwnFieldsAndOrientation(ServerTestCase):
         diff = [i for i in range(109) if mine["raw"][i] != seen["raw"][i] and i not in own]
         self.assertEqual(diff, [])
         self.assertEqual(sb.player(1)["shield"], 200)
+        # A's keys turned A only.
+        self.assertEqual(sb.player(1)["orient"], IDENTITY)
+        self.assertEqual(sa.player(1)["orient"], IDENTITY)
+
+    def test_sound_queue_holds_22_events_in_order(self):
+        s = self.server(NET_SLEEP_TIME=2500, SHOT_ALIVE_TIME=1, **QUIET)
+        c, _ = self.joined(s)
+        first = c.snapshots(count=1)[0]
+        ship = first.player(0)
+        for _ in range(30):  # one shot a step at most: presses 40 ms apart
+            c.send(press(FIRE))
+            time.sleep(0.04)
+        snap = c.snapshots(count=1, seconds=3)[0]
+        self.assertEqual([m["sound"] for m in snap.sounds], [0] * 22)
+        self.assertTrue(all(m["pos"] == ship["pos"] for m in snap.sounds))
+        self.assertEqual([m["raw"][2:5] for m in snap.sounds], [bytes(3)] * 22)
 
 
 class Pace(ServerTestCase):
