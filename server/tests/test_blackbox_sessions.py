@@ -47,13 +47,27 @@ class Quit(ServerTestCase):
 
     def test_single_player_quit_stops_the_server(self):
         s = self.server(MAX_NUMBER_OF_PLAYERS=1, GAME_TYPE=2, **QUIET)
+        crowd = self.server(MAX_NUMBER_OF_PLAYERS=1, NUM_BOTS=2, START_ASTEROIDS=0,
+                            BOT_NUKE_ODDS=0)
         c, r = self.joined(s, "Solo")
         self.assertEqual(r["game_type"], 0)
         self.assertEqual(c.snapshots(count=1)[0].players[0]["lives"], 3)  # type 0 counts lives
-        c.send(press(QUIT))
-        self.assertIn(b"\x00", c.drain(0.5))
-        self.assertEqual(s.proc.wait(timeout=10), 0)
-        self.assertEqual(lines(s.output()), ["Adding Player 0\n", "Deleting Player 0\n"])
+        # Joining again from the same address is allowed although the server
+        # is full: the old player goes first.
+        self.assertEqual(c.join("Solo")["slot"], 0)
+        c2, r2 = self.joined(crowd, "Solo")
+        self.assertEqual(r2["slot"], 2)
+        for client, server in ((c, s), (c2, crowd)):
+            client.send(press(QUIT))
+            self.assertIn(b"\x00", client.drain(0.5))
+            self.assertEqual(server.proc.wait(timeout=10), 0)
+        self.assertEqual(lines(s.output()), ["Adding Player 0\n", "Deleting Player 0\n",
+                                             "Adding Player 0\n", "Deleting Player 0\n"])
+        # The bots go with the server.
+        out = lines(crowd.output())
+        self.assertEqual(out[:4], ["Adding Player 0\n", "Adding Player 1\n", "Adding Player 2\n",
+                                   "Deleting Player 2\n"])
+        self.assertEqual(sorted(out[4:]), ["Deleting Player 0\n", "Deleting Player 1\n"])
 
     def test_key_bytes_that_do_nothing(self):
         s = self.server(NET_SLEEP_TIME=20, **QUIET)
@@ -114,6 +128,7 @@ class Admission(ServerTestCase):
         c = s.client()
         self.assertIsNone(c.join("C", seconds=0.8))
         self.assertEqual(c.drain(0.2), [])
+        self.assertEqual(b.join("B again")["slot"], 1)  # a member may join again
         a.send(press(QUIT))
         self.assertIn(b"\x00", a.drain(0.3))
         self.assertEqual(c.join("C")["slot"], 0)

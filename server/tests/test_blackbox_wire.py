@@ -13,7 +13,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import (  # noqa: E402
     FIRE, OBJECT, PLAYER, PRESENCE, QUIT, ROT_Y_POS, ROT_Z_POS, ServerTestCase, check_snapshot, is_rotation,
-    press, release, split_datagram, transpose, wrapped_delta)
+    norm, press, release, split_datagram, transpose, wrapped_delta)
 
 IDENTITY = (1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0)
 QUIET = dict(START_ASTEROIDS=0, NUM_BOTS=0)
@@ -137,6 +137,10 @@ class StartOfGame(ServerTestCase):
         snap = c.snapshots(count=1)[0]
         rocks = snap.objects
         self.assertEqual([o["slot"] for o in rocks], list(range(6)))
+        ship = snap.players[0]
+        for o in rocks:  # the ship was placed clear of every asteroid
+            gap = norm(wrapped_delta(ship["pos"], o["pos"], 8))
+            self.assertGreater(gap, o["size"] + 0.3 - 0.05)
         for o in rocks:
             self.assertEqual(o["kind"], 3)
             # 0.55 * (k / 50) + 0.15 for k = 1..50
@@ -173,6 +177,24 @@ class StartOfGame(ServerTestCase):
         self.assertTrue(s.wait_output("Adding Player 3\n"))
         self.assertTrue(s.output().startswith(
             "Adding Player 0\nAdding Player 1\nAdding Player 2\nAdding Player 3\n"), s.output())
+
+    def test_bots_fly_and_fire_at_their_rhythm(self):
+        # Skill 1.0: a shot every 20 steps, 2.5 a second. Shots that live 5
+        # steps make each one a separate appearance in the snapshots.
+        s = self.server(NUM_BOTS=1, START_ASTEROIDS=0, START_BOT_RATIO=1, BOT_FIRE_TIME=20,
+                        BOT_NUKE_ODDS=0, NET_SLEEP_TIME=10, WORLD_WIDTH=30, SHIP_SIZE=0.001,
+                        SHOT_ALIVE_TIME=5)
+        c, _ = self.joined(s)
+        first = c.latest()
+        shots, start = [], time.time()
+        while time.time() - start < 2.0:
+            shots += [len(n.objects_of(2)) for n in c.snapshots(seconds=0.3)]
+        last = c.latest()
+        seconds = last.arrived - first.arrived
+        births = sum(1 for a, b in zip(shots, shots[1:]) if b > a)
+        self.assertTrue(1.5 * seconds <= births <= 3.5 * seconds, (births, seconds))
+        moved = norm(wrapped_delta(first.player(0)["pos"], last.player(0)["pos"], 30))
+        self.assertGreater(moved, 0.5, "bots always thrust")
 
     def test_more_bots_than_slots_leave_no_room(self):
         s = self.server(NUM_BOTS=40, START_ASTEROIDS=0, BOT_NUKE_ODDS=0)
