@@ -11,7 +11,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import (  # noqa: E402
-    FIRE, QUIT, ROT_X_POS, THRUST_FWD, WARP, ServerTestCase, check_snapshot, floats_finite,
+    FIRE, QUIT, ROT_X_POS, THRUST_FWD, WARP, Server, ServerTestCase, check_snapshot, floats_finite,
     press, release)
 
 QUIET = dict(START_ASTEROIDS=0, NUM_BOTS=0)
@@ -136,42 +136,6 @@ class Admission(ServerTestCase):
         self.assertIsNone(lone.join("X", seconds=0.8))
         self.assertEqual(nobody.output(), "")
 
-    def test_silent_client_times_out_after_ten_seconds(self):
-        s = self.server(NET_SLEEP_TIME=50, **QUIET)
-        keeper, _ = self.joined(s, "Keeper")
-        silent, _ = self.joined(s, "Silent")
-        joined_at = time.time()
-        keys_only, _ = self.joined(s, "Keys")
-        gone = {}
-
-        def watch(client, name):
-            deadline = time.time() + 14
-            while time.time() < deadline:
-                if not client.snapshots(count=1, seconds=1.0):
-                    return
-                gone[name] = time.time() - joined_at
-
-        watchers = [threading.Thread(target=watch, args=(silent, "silent")),
-                    threading.Thread(target=watch, args=(keys_only, "keys"))]
-        for w in watchers:
-            w.start()
-        deadline = time.time() + 13
-        while time.time() < deadline:
-            keeper.send(bytes(16))  # key-state updates keep a client in
-            keys_only.send(release(FIRE))  # key events do not
-            time.sleep(0.25)
-        for w in watchers:
-            w.join(timeout=5)
-        self.assertTrue(9.5 <= gone["silent"] <= 11.5, gone)
-        self.assertTrue(9.5 <= gone["keys"] <= 11.5, gone)
-        snap = keeper.latest()
-        self.assertEqual([p["slot"] for p in snap.players], [0])
-        out = s.output()
-        self.assertIn("Deleting Player 1\n", out)
-        self.assertIn("Deleting Player 2\n", out)
-        self.assertNotIn("Deleting Player 0\n", out)
-
-
 class Deathmatch(ServerTestCase):
     def test_match_over_freezes_then_restarts(self):
         # MAX_KILLS 0: every step ends the match at once. GAME_SLEEP 1 makes
@@ -254,6 +218,78 @@ class AbsurdSettings(ServerTestCase):
             for snap in c.snapshots(count=3, seconds=2):
                 check_snapshot(self, snap, 1024, 5)
             self.assertIsNone(s.proc.poll(), settings)
+
+
+class TimeOutScene:
+    """Three clients of one server, played out on a thread of its own while
+    the other tests run: one sends key-state updates, one only key events,
+    one nothing. Records when each stream of snapshots stopped."""
+
+    def __init__(self):
+        self.server = Server(NET_SLEEP_TIME=50, **QUIET)
+        self.gone = {}
+        self.error = None
+        self.thread = threading.Thread(target=self.play)
+        self.thread.start()
+
+    def watch(self, client, name, since):
+        deadline = time.time() + 14
+        while time.time() < deadline:
+            if not client.snapshots(count=1, seconds=1.0):
+                return
+            self.gone[name] = time.time() - since
+
+    def play(self):
+        try:
+            keeper, silent = self.server.client(), self.server.client()
+            keys_only = self.server.client()
+            self.replies = [keeper.join("Keeper"), silent.join("Silent")]
+            since = time.time()
+            self.replies.append(keys_only.join("Keys"))
+            watchers = [threading.Thread(target=self.watch, args=(silent, "silent", since)),
+                        threading.Thread(target=self.watch, args=(keys_only, "keys", since))]
+            for w in watchers:
+                w.start()
+            deadline = time.time() + 13
+            while time.time() < deadline:
+                keeper.send(bytes(16))  # key-state updates keep a client in
+                keys_only.send(release(FIRE))  # key events do not
+                time.sleep(0.25)
+            for w in watchers:
+                w.join(timeout=5)
+            self.players = [p["slot"] for p in keeper.latest().players]
+        except Exception as e:  # reported by the test that checks the scene
+            self.error = e
+
+
+SCENE = None
+
+
+def setUpModule():
+    global SCENE
+    SCENE = TimeOutScene()
+
+
+def tearDownModule():
+    SCENE.thread.join(timeout=30)
+    SCENE.server.close()
+
+
+class ZTimeOuts(unittest.TestCase):
+    """Runs last, so the scene has played out meanwhile."""
+
+    def test_silent_clients_time_out_after_ten_seconds(self):
+        SCENE.thread.join(timeout=30)
+        self.assertIsNone(SCENE.error)
+        self.assertEqual([r["slot"] for r in SCENE.replies], [0, 1, 2])
+        gone = SCENE.gone
+        self.assertTrue(9.5 <= gone["silent"] <= 11.5, gone)
+        self.assertTrue(9.5 <= gone["keys"] <= 11.5, gone)
+        self.assertEqual(SCENE.players, [0])
+        out = SCENE.server.output()
+        self.assertIn("Deleting Player 1\n", out)
+        self.assertIn("Deleting Player 2\n", out)
+        self.assertNotIn("Deleting Player 0\n", out)
 
 
 if __name__ == "__main__":
