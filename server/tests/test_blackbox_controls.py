@@ -17,10 +17,10 @@ TOP_SPEED = 0.00945 * 50  # units per second at 50 steps a second
 QUIET = dict(START_ASTEROIDS=0, NUM_BOTS=0)
 
 
-def key_state(*held):
+def key_state(*held, value=1):
     state = bytearray(16)
     for i in held:
-        state[i] = 1
+        state[i] = value
     return bytes(state)
 
 
@@ -108,7 +108,7 @@ class Motion(ServerTestCase):
     def test_key_state_updates_steer(self):
         s = self.server(NET_SLEEP_TIME=20, WORLD_WIDTH=30, **QUIET)
         c, _ = self.joined(s)
-        c.send(key_state(8))  # forward thrust held
+        c.send(key_state(8, value=255))  # forward thrust held: any byte but 0
         time.sleep(0.7)
         v, _ = self.velocity(c, 0, 0.8, 30)
         self.assertTrue(0.65 * TOP_SPEED <= norm(v) <= 1.3 * TOP_SPEED, v)

@@ -256,11 +256,11 @@ def udp_port_bound(port):
 class Server:
     """One "zbx3d -ds" with its own HOME, settings file ("-scf") and port."""
 
-    def __init__(self, **settings):
+    def __init__(self, port_high=0, **settings):
         self.home = tempfile.mkdtemp(prefix="zbx-bb-")
         self.port = free_port()
         settings.setdefault("MAX_NUMBER_OF_PLAYERS", 4)
-        settings["GAME_PORT"] = self.port
+        settings["GAME_PORT"] = self.port + 65536 * port_high  # only the low 16 bits count
         self.settings = settings
         self.conf = os.path.join(self.home, "server.conf")
         with open(self.conf, "w") as f:
@@ -391,8 +391,8 @@ class ServerTestCase(unittest.TestCase):
         for s in self.servers:
             s.close()
 
-    def server(self, **settings):
-        s = Server(**settings)
+    def server(self, port_high=0, **settings):
+        s = Server(port_high, **settings)
         self.servers.append(s)
         self.assertIsNone(s.proc.poll(), s.output())
         return s

@@ -33,33 +33,38 @@ def watch(test, client, seconds, width, until=None):
 
 class Asteroids(ServerTestCase):
     def test_shots_break_asteroids_and_score(self):
-        s = self.server(WORLD_WIDTH=2.5, START_ASTEROIDS=20, MAX_TOTAL_ASTEROID_SIZE=1000,
-                        NUM_BOTS=0, NET_SLEEP_TIME=10, COLLISION_DAMAGE=0, ASTEROID_SCORE=5,
-                        SHIP_SIZE=0.001)
-        c, _ = self.joined(s)
-        c.send(press(ROT_Y_POS))
-        c.send(press(ROT_X_POS))
-        snaps = []
+        field = dict(WORLD_WIDTH=2.5, START_ASTEROIDS=20, MAX_TOTAL_ASTEROID_SIZE=1000,
+                     NUM_BOTS=0, NET_SLEEP_TIME=10, COLLISION_DAMAGE=0, ASTEROID_SCORE=5,
+                     SHIP_SIZE=0.001)
+        clients = [self.joined(self.server(GAME_TYPE=t, **field))[0] for t in (1, 2)]
+        snaps = [[], []]
+        for c in clients:
+            c.send(press(ROT_Y_POS))
+            c.send(press(ROT_X_POS))
         for _ in range(40):
-            c.send(press(FIRE))
-            c.send(release(FIRE))
-            snaps += watch(self, c, 0.05, 2.5)
-        snaps += watch(self, c, 1.2, 2.5)
-        breaks = sum(1 for n in snaps for m in n.sounds if m["sound"] == 2)
-        score = snaps[-1].player(0)["score"]
-        self.assertGreater(breaks, 0, "40 shots in a crowded world hit nothing")
-        crowded = any(len(n.sounds) >= 22 for n in snaps)
-        if not crowded:
-            self.assertEqual(score, 5 * breaks)
-        self.assertTrue(any(n.objects_of(4) for n in snaps), "no small explosion")
-        for n in snaps:
-            for rock in n.objects_of(3):
-                self.assertTrue(0 < rock["size"] <= 0.7 + 1e-6, rock["size"])
-        # Fragments are smaller than any start asteroid can be: a start
-        # asteroid is 0.161 at least, and 0.8 / sqrt(2) of 0.7 is below 0.396.
-        sizes = {round(r["size"], 6) for n in snaps for r in n.objects_of(3)}
-        start = {round(r["size"], 6) for r in snaps[0].objects_of(3)}
-        self.assertTrue(sizes - start, "no fragments")
+            for c in clients:
+                c.send(press(FIRE))
+                c.send(release(FIRE))
+            for i, c in enumerate(clients):
+                snaps[i] += watch(self, c, 0.025, 2.5)
+        for i, c in enumerate(clients):
+            snaps[i] += watch(self, c, 0.6, 2.5)
+        for game_type, seen in zip((1, 2), snaps):
+            breaks = sum(1 for n in seen for m in n.sounds if m["sound"] == 2)
+            score = seen[-1].player(0)["score"]
+            self.assertGreater(breaks, 0, "40 shots in a crowded world hit nothing")
+            if game_type == 2:
+                self.assertEqual(score, 0, "asteroids earn nothing in a deathmatch")
+            elif not any(len(n.sounds) >= 22 for n in seen):  # unless bumps filled the queue
+                self.assertEqual(score, 5 * breaks)
+            self.assertTrue(any(n.objects_of(4) for n in seen), "no small explosion")
+            for n in seen:
+                for rock in n.objects_of(3):
+                    self.assertTrue(0 < rock["size"] <= 0.7 + 1e-6, rock["size"])
+            # Fragments have sizes that no start asteroid had.
+            sizes = {round(r["size"], 6) for n in seen for r in n.objects_of(3)}
+            start = {round(r["size"], 6) for r in seen[0].objects_of(3)}
+            self.assertTrue(sizes - start, "no fragments")
 
 
 class ShipLife(ServerTestCase):
@@ -69,22 +74,24 @@ class ShipLife(ServerTestCase):
         one = self.server(GAME_TYPE=1, START_LIVES=1, **deadly)
         dm = self.server(GAME_TYPE=2, **deadly)
         hurt = self.server(GAME_TYPE=1, **dict(CROWDED, COLLISION_DAMAGE=40))
+        # One player: type 0 whatever the file says, and no points lost to asteroids.
+        solo = self.server(GAME_TYPE=1, START_LIVES=2, **dict(deadly, MAX_NUMBER_OF_PLAYERS=1))
         clients = {}
-        for name, s in (("two", two), ("one", one), ("dm", dm), ("hurt", hurt)):
+        for name, s in (("two", two), ("one", one), ("dm", dm), ("hurt", hurt), ("solo", solo)):
             c, _ = self.joined(s, name)
             c.send(press(THRUST_FWD))
             clients[name] = c
 
         # Destroyed: out of play, one unit behind a ship explosion, score down.
         deaths = {}
-        for name in ("two", "one", "dm"):
+        for name in ("two", "one", "dm", "solo"):
             snaps = watch(self, clients[name], 10, 2, lambda n: n.player(0)["alive"] == 0)
             dead = snaps[-1]
             ship = dead.player(0)
             self.assertEqual(ship["alive"], 0, name + " never hit an asteroid")
             deaths[name] = (dead.arrived, ship)
             self.assertEqual((ship["armor"], ship["shield"], ship["hit"]), (0, 0, 0))
-            self.assertEqual(ship["score"], -1 if name == "dm" else -10)
+            self.assertEqual(ship["score"], {"dm": -1, "solo": 0}.get(name, -10))
             booms = dead.objects_of(5)
             self.assertEqual(len(booms), 1, "no ship explosion")
             gap = norm(wrapped_delta(booms[0]["pos"], ship["pos"], 2))
@@ -94,6 +101,7 @@ class ShipLife(ServerTestCase):
                 self.assertIn(3, heard)
         clients["two"].send(release(THRUST_FWD))
         clients["one"].send(release(THRUST_FWD))
+        clients["solo"].send(release(THRUST_FWD))
 
         # Surviving a bump: armor down, the hit flag and sound 13.
         snaps = watch(self, clients["hurt"], 6, 2, lambda n: n.player(0)["armor"] < 1000)
@@ -104,7 +112,7 @@ class ShipLife(ServerTestCase):
         self.assertIn(13, heard)
 
         # 250 steps later: back with a life less, or out for good.
-        for name in ("two", "one", "dm"):
+        for name in ("two", "one", "dm", "solo"):
             when, ship = deaths[name]
             snaps = watch(self, clients[name], when + 7 - time.time(), 2,
                           lambda n: n.player(0)["alive"] == 1 or n.player(0)["lives"] == 0)

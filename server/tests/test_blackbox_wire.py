@@ -42,10 +42,13 @@ class JoinReply(ServerTestCase):
             self.assertEqual(r["max_players"], s.settings["MAX_NUMBER_OF_PLAYERS"])
 
     def test_wide_values_big_endian(self):
-        s = self.server(MAX_SHIELD=70000, MAX_ARMOR=-3, WORLD_WIDTH=12.5, **QUIET)
+        s = self.server(port_high=3, MAX_SHIELD=70000, MAX_ARMOR=-3, WORLD_WIDTH=12.5,
+                        MAX_NUMBER_OF_PLAYERS=65539, GAME_TYPE=65538, **QUIET)
         _, r = self.joined(s)
+        self.assertEqual(r["raw"][2:8], bytes.fromhex("000200030000"))  # low 16 bits
         self.assertEqual(r["raw"][8:20], struct.pack("<f", 12.5) + bytes.fromhex(
             "00011170 FFFFFFFD".replace(" ", "")))
+        self.assertEqual(s.settings["GAME_PORT"] & 0xFFFF, s.port)
 
 
 class SnapshotLayout(ServerTestCase):
