@@ -32,23 +32,59 @@ Vector3f hundredth_later(const WorldObject& r) {
 
 float length(float x, float y, float z) { return std::sqrt(x * x + y * y + z * z); }
 
-// Wrapped distance along one axis, formed as torus_distance forms it.
-inline float axis_gap(float a, float b, float span) {
-  const float d = std::fabs(a - b);
-  const float other = span - d;
-  return other < d ? other : d;
+// Early rejection of pairs that are far apart on some axis, four pairs at a
+// time. It is conservative: the limit carries a margin far larger than any
+// rounding in torus_distance, so every pair the exact test would accept gets
+// through, and the exact test decides. NaN positions or sizes are rejected,
+// which is also what the exact test says for them.
+using Floats4 = float __attribute__((vector_size(16)));
+using Ints4 = int __attribute__((vector_size(16)));
+
+constexpr float NEAR_MARGIN = 1.0f / 65536.0f;
+
+inline Floats4 splat(float v) { return Floats4{v, v, v, v}; }
+
+inline Floats4 load4(const float* p) {
+  Floats4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
-inline bool overlaps_fast_inline(const WorldObject& a, const WorldObject& b, float span) {
-  const float reach = a.size + b.size;
-  // A pair further apart than `reach` on one axis is further apart in space.
-  // The margin covers rounding differences between this axis gap and the one
-  // inside torus_distance, so no pair the exact test accepts is rejected here.
-  const float limit = reach + (std::fabs(reach) + span) * (1.0f / 65536.0f);
-  if (axis_gap(a.position.x, b.position.x, span) > limit) return false;
-  if (axis_gap(a.position.y, b.position.y, span) > limit) return false;
-  if (axis_gap(a.position.z, b.position.z, span) > limit) return false;
-  return reach > torus_distance(a.position, b.position);
+inline Floats4 abs4(Floats4 v) {
+  const Ints4 magnitude = {0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff};
+  return reinterpret_cast<Floats4>(reinterpret_cast<Ints4>(v) & magnitude);
+}
+
+// The share of the limit that depends on one record of the pair.
+inline float grown_size(float size) { return size * (1.0f + NEAR_MARGIN); }
+inline float row_limit(float size, float span) { return grown_size(size) + span * NEAR_MARGIN; }
+
+// Lane k: may a and b[k] overlap? limit = row share + b's share; on each axis
+// the wrapped gap min(d, span - d) must be within it.
+inline Ints4 near4(Floats4 ax, Floats4 ay, Floats4 az, Floats4 rowLimit, Floats4 bx, Floats4 by,
+                   Floats4 bz, Floats4 bGrown, Floats4 span) {
+  const Floats4 limit = rowLimit + bGrown;
+  const Floats4 far = span - limit;
+  auto axis = [&](Floats4 a, Floats4 b) {
+    const Floats4 d = abs4(a - b);
+    return (d <= limit) | (d >= far);
+  };
+  return axis(ax, bx) & axis(ay, by) & axis(az, bz);
+}
+
+inline unsigned lane_bits(Ints4 m) {
+#if defined(__SSE__)
+  return static_cast<unsigned>(_mm_movemask_ps(reinterpret_cast<__m128>(m)));
+#else
+  return (m[0] & 1u) | (m[1] & 2u) | (m[2] & 4u) | (m[3] & 8u);
+#endif
+}
+
+bool overlaps_fast_inline(const WorldObject& a, const WorldObject& b, float span) {
+  const Ints4 m = near4(splat(a.position.x), splat(a.position.y), splat(a.position.z),
+                        splat(row_limit(a.size, span)), splat(b.position.x), splat(b.position.y),
+                        splat(b.position.z), splat(grown_size(b.size)), splat(span));
+  return (lane_bits(m) & 1u) != 0 && a.size + b.size > torus_distance(a.position, b.position);
 }
 
 // --- object with object --------------------------------------------------
@@ -57,7 +93,7 @@ int shot_hits_asteroid(int shot, int asteroid) {
   WorldObject& s = *object_at(shot);
   spawn_explosion(shot, 0);
   queue_sound_all(s, 2);
-  if (object_at(asteroid)->size > 0.15f) split_asteroid(asteroid);
+  if (object_at(asteroid)->size > MIN_ASTEROID_SIZE) split_asteroid(asteroid);
   credit_asteroid(s.owner);
   remove_object(shot);
   remove_object(asteroid);
@@ -259,81 +295,49 @@ void ships_with_ships(float span) {
 // all-pairs scan reads them without following a pointer per pair. Responses
 // change only velocities, or add and remove records, so the copy is taken
 // again after every response that ran. An empty slot has NaN coordinates,
-// which every axis test rejects, and kind 0, which has no responses.
+// which near4 rejects.
 struct ObjectCache {
   alignas(16) float x[MAX_OBJECTS];
   alignas(16) float y[MAX_OBJECTS];
   alignas(16) float z[MAX_OBJECTS];
-  alignas(16) float size[MAX_OBJECTS];
-  int kind[MAX_OBJECTS];
+  alignas(16) float grown[MAX_OBJECTS];    // grown_size of `size`
+  const WorldObject* record[MAX_OBJECTS];  // what each entry was taken from
 };
 static_assert(MAX_OBJECTS % 4 == 0);
 ObjectCache g_object_cache;  // scratch of collision_pass, under the world lock
 
-void fill_cache(ObjectCache& c) {
-  for (int k = 0; k < MAX_OBJECTS; ++k) {
-    const WorldObject* o = object_at(k);
-    if (o == nullptr) {
-      c.x[k] = c.y[k] = c.z[k] = NAN;
-      c.size[k] = 0;
-      c.kind[k] = 0;
-    } else {
-      c.x[k] = o->position.x;
-      c.y[k] = o->position.y;
-      c.z[k] = o->position.z;
-      c.size[k] = o->size;
-      c.kind[k] = kind_in_range(o->kind) ? o->kind : 0;
-    }
+void store_entry(ObjectCache& c, int k, const WorldObject* o) {
+  c.record[k] = o;
+  if (o == nullptr) {
+    c.x[k] = c.y[k] = c.z[k] = NAN;
+    c.grown[k] = 0;
+  } else {
+    c.x[k] = o->position.x;
+    c.y[k] = o->position.y;
+    c.z[k] = o->position.z;
+    c.grown[k] = grown_size(o->size);
   }
 }
 
-// The axis tests of overlaps_fast_inline against cache entry j; false means
-// the pair cannot overlap.
-inline bool near_on_every_axis(const ObjectCache& c, int j, float ax, float ay, float az,
-                               float reach, float span) {
-  const float limit = reach + (std::fabs(reach) + span) * (1.0f / 65536.0f);
-  return axis_gap(ax, c.x[j], span) <= limit && axis_gap(ay, c.y[j], span) <= limit &&
-         axis_gap(az, c.z[j], span) <= limit;
+void fill_cache(ObjectCache& c) {
+  for (int k = 0; k < MAX_OBJECTS; ++k) store_entry(c, k, object_at(k));
 }
 
-// Four lanes at a time: the axis tests of near_on_every_axis for slots
-// block..block+3, as a bit mask (bit k: slot block + k may overlap). A gap
-// min(d, span - d) is within the limit exactly when d or span - d is.
-using Floats4 = float __attribute__((vector_size(16)));
-using Ints4 = int __attribute__((vector_size(16)));
-
-inline Floats4 load4(const float* p) {
-  Floats4 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-inline Floats4 abs4(Floats4 v) {
-  const Ints4 magnitude = {0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff};
-  return reinterpret_cast<Floats4>(reinterpret_cast<Ints4>(v) & magnitude);
-}
-
-inline Ints4 axis_near4(Floats4 a, Floats4 b, Floats4 span, Floats4 limit) {
-  const Floats4 d = abs4(a - b);
-  return (d <= limit) | ((span - d) <= limit);
+// After a response: only added and removed records differ. No response frees
+// a slot and then fills that same slot again (effects and explosions are made
+// before the removals), so a changed pointer marks every changed entry.
+void refresh_cache(ObjectCache& c) {
+  for (int k = 0; k < MAX_OBJECTS; ++k) {
+    const WorldObject* o = object_at(k);
+    if (o != c.record[k]) store_entry(c, k, o);
+  }
 }
 
 inline unsigned near_mask4(const ObjectCache& c, int block, Floats4 ax, Floats4 ay, Floats4 az,
-                           Floats4 as, Floats4 span) {
-  const Floats4 reach = as + load4(c.size + block);
-  const Floats4 scale = {1.0f / 65536.0f, 1.0f / 65536.0f, 1.0f / 65536.0f, 1.0f / 65536.0f};
-  const Floats4 limit = reach + (abs4(reach) + span) * scale;
-  const Ints4 m = axis_near4(ax, load4(c.x + block), span, limit) &
-                  axis_near4(ay, load4(c.y + block), span, limit) &
-                  axis_near4(az, load4(c.z + block), span, limit);
-#if defined(__SSE__)
-  return static_cast<unsigned>(_mm_movemask_ps(reinterpret_cast<__m128>(m)));
-#else
-  return (m[0] & 1u) | (m[1] & 2u) | (m[2] & 4u) | (m[3] & 8u);
-#endif
+                           Floats4 rowLimit, Floats4 span) {
+  return lane_bits(near4(ax, ay, az, rowLimit, load4(c.x + block), load4(c.y + block),
+                         load4(c.z + block), load4(c.grown + block), span));
 }
-
-Floats4 splat(float v) { return Floats4{v, v, v, v}; }
 
 void objects_with_objects_fast(float span) {
   const CollisionTables& t = g_collision_tables;
@@ -343,12 +347,12 @@ void objects_with_objects_fast(float span) {
   for (int i = 0; i < MAX_OBJECTS - 1; ++i) {
     if (object_at(i) == nullptr) continue;
     const Floats4 ax = splat(c.x[i]), ay = splat(c.y[i]), az = splat(c.z[i]);
-    const Floats4 as = splat(c.size[i]);
+    const Floats4 rowLimit = splat(row_limit(object_at(i)->size, span));
     bool iGone = false;
     int next = i + 1;  // lowest slot still to test against i
     while (next < MAX_OBJECTS && !iGone) {
       const int block = next & ~3;
-      unsigned bits = near_mask4(c, block, ax, ay, az, as, span4) & (~0u << (next - block));
+      unsigned bits = near_mask4(c, block, ax, ay, az, rowLimit, span4) & (~0u << (next - block));
       next = block + 4;
       for (; bits != 0; bits &= bits - 1) {
         const int j = block + __builtin_ctz(bits);
@@ -362,7 +366,7 @@ void objects_with_objects_fast(float span) {
         if (response == nullptr) continue;
         const int result = iFirst ? response(i, j) : response(j, i);
         // The response may have added or removed records: test again from j + 1.
-        fill_cache(c);
+        refresh_cache(c);
         iGone = (result & (iFirst ? 1 : 2)) != 0 || object_at(i) == nullptr;
         next = j + 1;
         break;
@@ -384,18 +388,18 @@ void ships_with_objects_fast(float span) {
     while (next < MAX_OBJECTS && !done) {
       const Vector3f at = ship->position;
       const int block = next & ~3;
-      unsigned bits =
-          near_mask4(c, block, splat(at.x), splat(at.y), splat(at.z), splat(ship->size), span4) &
-          (~0u << (next - block));
+      unsigned bits = near_mask4(c, block, splat(at.x), splat(at.y), splat(at.z),
+                                 splat(row_limit(ship->size, span)), span4) &
+                      (~0u << (next - block));
       next = block + 4;
       for (; bits != 0; bits &= bits - 1) {
         const int o = block + __builtin_ctz(bits);
-        const ShipObjectResponse response = t.shipObject[c.kind[o]];
-        if (response == nullptr) continue;
         const WorldObject* object = object_at(o);
-        if (object == nullptr || !overlaps(*ship, *object)) continue;
+        if (object == nullptr || !kind_in_range(object->kind)) continue;
+        const ShipObjectResponse response = t.shipObject[object->kind];
+        if (response == nullptr || !overlaps(*ship, *object)) continue;
         const int result = response(o, p);
-        fill_cache(c);
+        refresh_cache(c);
         done = result != 0;
         next = o + 1;
         break;

@@ -4,6 +4,7 @@
 // install_collision_responses() and only read afterwards.
 #pragma once
 
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -32,12 +33,18 @@ inline int saturating_truncate(double value) {
   return static_cast<int>(value);
 }
 
-// a + b clamped to the int range (scores, counters fed by settings).
+// a + b and a - b clamped to the int range (scores, counters fed by settings).
 inline int saturating_add(int a, int b) {
   const long long sum = static_cast<long long>(a) + b;
   if (sum > INT_MAX) return INT_MAX;
   if (sum < INT_MIN) return INT_MIN;
   return static_cast<int>(sum);
+}
+inline int saturating_sub(int a, int b) {
+  const long long difference = static_cast<long long>(a) - b;
+  if (difference > INT_MAX) return INT_MAX;
+  if (difference < INT_MIN) return INT_MIN;
+  return static_cast<int>(difference);
 }
 
 inline bool ship_flies(const WorldObject& ship) { return ship.lifetime == SHIP_FLYING; }
@@ -84,8 +91,9 @@ using ShipObjectResponse = int (*)(int object, int player);  // nonzero: stop te
 using ShipShipResponse = int (*)(int lower, int higher);     // nonzero: stop testing lower
 
 struct CollisionTables {
-  ObjectResponse objectObject[COLLISION_KINDS][COLLISION_KINDS] = {};
-  ShipObjectResponse shipObject[COLLISION_KINDS] = {};
+  // [lower kind][higher kind]
+  std::array<std::array<ObjectResponse, COLLISION_KINDS>, COLLISION_KINDS> objectObject{};
+  std::array<ShipObjectResponse, COLLISION_KINDS> shipObject{};  // [object kind]
   ShipShipResponse shipShip = nullptr;
 };
 extern CollisionTables g_collision_tables;

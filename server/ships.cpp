@@ -45,7 +45,10 @@ Vector3f wrap_position(Vector3f p) {
 
 Vector3f limit_velocity(Vector3f v) {
   const float most = g_server_settings.WORLD_WIDTH;
-  auto limit = [most](float c) { return std::isfinite(c) ? std::clamp(c, -most, most) : 0.0f; };
+  auto limit = [most](float c) {
+    if (!std::isfinite(c)) return 0.0f;
+    return c > most ? most : c < -most ? -most : c;
+  };
   return {limit(v.x), limit(v.y), limit(v.z)};
 }
 
@@ -57,9 +60,7 @@ void add_armor(Ship& ship, int n) {
   ship.armor = std::min(saturating_add(ship.armor, n), g_server_settings.MAX_ARMOR);
 }
 
-void drain_shield(Ship& ship, int n) {
-  ship.shield = std::max(saturating_add(ship.shield, n == INT_MIN ? INT_MAX : -n), 0);
-}
+void drain_shield(Ship& ship, int n) { ship.shield = std::max(saturating_sub(ship.shield, n), 0); }
 
 void credit_asteroid(int ownerSlot) {
   Ship* owner = ship_in_slot(ownerSlot);
@@ -76,14 +77,14 @@ void credit_kill(int ownerSlot) {
 
 void debit_asteroid_death(Ship& victim) {
   const int type = g_server_settings.GAME_TYPE;
-  if (type == 1) victim.score = saturating_add(victim.score, -g_server_settings.SHIP_SCORE);
-  if (type == 2) victim.score = saturating_add(victim.score, -1);
+  if (type == 1) victim.score = saturating_sub(victim.score, g_server_settings.SHIP_SCORE);
+  if (type == 2) victim.score = saturating_sub(victim.score, 1);
 }
 
 void score_ram_death(Ship& victim, Ship& other) {
   const int type = g_server_settings.GAME_TYPE;
   if (type == 2) {
-    victim.score = saturating_add(victim.score, -1);
+    victim.score = saturating_sub(victim.score, 1);
     other.score = saturating_add(other.score, 1);
   } else if (type == 0 || type == 1) {
     other.score = saturating_add(other.score, g_server_settings.SHIP_SCORE);
@@ -157,7 +158,9 @@ void update_ship(Ship& ship) {
     // A warp keeps any fire request for the first step after it.
     if (--ship.warpTimer == 0) ship.velocity = {};
   } else {
-    if (ship.shieldOn == 1 && ship_flies(ship) && ship.shield != 0) --ship.shield;
+    if (ship.shieldOn == 1 && ship_flies(ship) && ship.shield != 0) {
+      ship.shield = saturating_sub(ship.shield, 1);
+    }
     if (ship.hitFlash != 0) --ship.hitFlash;
     if (ship.fireRequest == 1) {
       fire_shot(ship);
@@ -167,7 +170,7 @@ void update_ship(Ship& ship) {
 
   if (ship.lifetime > 0 && --ship.lifetime == 0) {
     if (g_server_settings.GAME_TYPE != 2 && !ship.isBot) {
-      ship.lives = saturating_add(ship.lives, -1);
+      ship.lives = saturating_sub(ship.lives, 1);
       if (ship.lives == 0) return;  // out of lives: stays in its slot, out of play
     }
     respawn(ship);

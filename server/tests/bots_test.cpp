@@ -91,8 +91,8 @@ TEST_F(BotTest, NearestThreatPrefersCloserApproachingAsteroids) {
 TEST_F(BotTest, CloseAsteroidOverridesTheChase) {
   Ship& bot = add_ship(0, {0, 0, 0}, true);
   add_ship(1, {0, 0, -1});  // straight ahead
-  // Asteroid up and to the right within a gap of 0.2.
-  place_asteroid(0, {0.4f, 0.3f, 0}, 0.3f);
+  // Asteroid up and to the right, at a gap of 0.15.
+  place_asteroid(0, {0.52f, 0.39f, 0}, 0.3f);
   bot_behaviour(bot);
   EXPECT_EQ(bot.spin.y, -1.0f);
   EXPECT_EQ(bot.spin.x, -1.0f);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include "server/tests/rules_test_support.h"
 
@@ -338,7 +339,10 @@ INSTANTIATE_TEST_SUITE_P(GameTypes, ScoringTest,
                          ::testing::Values(ScoreCase{0, 1, 1, 10, 10, 0, 10, 0},
                                            ScoreCase{1, 1, 1, 10, 10, -10, 10, 0},
                                            ScoreCase{2, 0, 0, 1, 1, -1, 1, -1},
-                                           ScoreCase{7, 1, 1, 10, 10, 0, 0, 0}));
+                                           ScoreCase{7, 1, 1, 10, 10, 0, 0, 0}),
+                         [](const ::testing::TestParamInfo<ScoreCase>& info) {
+                           return "GameType" + std::to_string(info.param.gameType);
+                         });
 
 TEST_F(CollisionTest, OwnNukeKillInGameTypeOneEarnsShipScore) {
   g_server_settings.GAME_TYPE = 1;
@@ -465,7 +469,7 @@ void fill_random_world(std::mt19937& rng, int objects, int ships) {
 
 TEST_F(CollisionTest, FastPassGivesExactlyThePlainPassOutcome) {
   std::mt19937 rng(2024);
-  for (int world = 0; world < 40; ++world) {
+  for (int world = 0; world < 120; ++world) {
     SetUp();
     // Small worlds make dense ones: many overlaps, splits, blasts and rams.
     g_server_settings.WORLD_WIDTH = world % 2 ? 3.0f : 10.0f;

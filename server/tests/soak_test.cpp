@@ -61,6 +61,7 @@ std::string broken_invariant() {
     if (p == nullptr) continue;
     const std::string at = " ship " + std::to_string(slot);
     humans += p->isBot ? 0 : 1;
+    if (!p->isBot && g_world.clients[slot].inUse != 1) return "client entry" + at;
     if (p->kind != KIND_SHIP || p->owner != slot) return "identity" + at;
     if (!finite(p->position) || !finite(p->velocity) || !finite(p->thrustVector) ||
         !finite(p->thrustInput) || !finite_matrix(p->orientation) ||
@@ -121,7 +122,7 @@ TEST_P(SoakTest, ThousandsOfStepsKeepTheWorldConsistent) {
   s.BOT_RATIO_INCREASE = 0.02f;
   s.BOT_NUKE_ODDS = 150;
   s.PRIZE_ODDS = 900;
-  s.MAX_KILLS = 6;
+  s.MAX_KILLS = 3;
   s.START_LIVES = 2;
   std::srand(1000 + gameType);
 
@@ -182,7 +183,8 @@ TEST_F(RulesTest, AbsurdSettingsKeepEveryValueFiniteAndInTheWorld) {
   s.START_BOT_RATIO = 1e30f;
   s.MAX_BOT_RATIO = 1e30f;
   s.COLLISION_DAMAGE = INT_MAX;
-  s.SHIP_SCORE = INT_MAX;
+  s.SHIP_SCORE = INT_MIN;
+  s.START_SHIELD = -7;
   s.ASTEROID_SCORE = INT_MAX;
   s.SHOT_DAMAGE = INT_MIN;
   s.NUKE_DAMAGE = INT_MAX;
