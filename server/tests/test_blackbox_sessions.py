@@ -197,6 +197,23 @@ class AbsurdSettings(ServerTestCase):
         self.assertTrue(s.wait_output("Deleting Player 0\n"))
         self.assertIsNone(s.proc.poll())
 
+    def test_back_to_back_snapshots_starve_nobody(self):
+        s = self.server(NET_SLEEP_TIME=0, WORLD_WIDTH=30, **QUIET)
+        c, _ = self.joined(s)
+        c.send(press(THRUST_FWD))
+        time.sleep(0.5)
+        start = time.time()
+        snaps = c.snapshots(seconds=1.0)
+        self.assertGreater(len(snaps) / (time.time() - start), 200)
+        for snap in snaps[::50]:
+            check_snapshot(self, snap, 1024, 30)
+        moved = abs(snaps[-1].player(0)["pos"][2] - snaps[0].player(0)["pos"][2])
+        self.assertGreater(moved, 0.25, "the simulation did not get the lock")
+        c.send(press(QUIT))  # the acknowledgement may drown in the flood
+        self.assertTrue(s.wait_output("Deleting Player 0\n", 2.0))
+        c.drain(0.2)
+        self.assertEqual(c.drain(0.3), [])
+
     def test_world_widths_that_are_not_numbers(self):
         for w in ("nan", "inf", "-inf", "0", "-5", "letters", "1e39"):
             self.survive(dict(QUIET, WORLD_WIDTH=w, START_ASTEROIDS=3, NET_SLEEP_TIME=10))
