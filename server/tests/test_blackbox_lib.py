@@ -357,8 +357,8 @@ class Client:
     def snapshots(self, count=None, seconds=2.0):
         """Complete snapshots until `count` of them arrived or `seconds` passed."""
         out, deadline = [], time.time() + seconds
-        while (count is None or len(out) < count) and time.time() < deadline:
-            d = self.receive(deadline - time.time())
+        while count is None or len(out) < count:
+            d = self.receive(deadline - time.time())  # with no time left: only what is there
             if d is None:
                 break
             if len(d) < SIZES[PRESENCE] and len(d) in (1, 20):
@@ -379,6 +379,28 @@ class Client:
 
     def close(self):
         self.sock.close()
+
+
+def watch_all(test, clients, seconds, width, until=None, packet_size=1024):
+    """Reads several clients side by side, so that no socket's backlog
+    overflows while another one is read. `clients` maps names to clients,
+    `until` names to a condition on a snapshot; returns the checked
+    snapshots per name, stopping once every condition held once."""
+    until = dict(until or {})
+    seen = {name: [] for name in clients}
+    done = set()
+    by_socket = {c.sock: name for name, c in clients.items()}
+    deadline = time.time() + seconds
+    while time.time() < deadline and (not until or done != set(until)):
+        ready, _, _ = select.select(list(by_socket), [], [], max(0.0, deadline - time.time()))
+        for sock in ready:
+            name = by_socket[sock]
+            for snap in clients[name].snapshots(count=1, seconds=0.0):
+                check_snapshot(test, snap, packet_size, width)
+                seen[name].append(snap)
+                if name in until and name not in done and until[name](snap):
+                    done.add(name)
+    return seen
 
 
 class ServerTestCase(unittest.TestCase):

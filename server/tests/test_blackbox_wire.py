@@ -12,7 +12,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import (  # noqa: E402
-    FIRE, OBJECT, PLAYER, PRESENCE, QUIT, ROT_Y_POS, ROT_Z_POS, ServerTestCase, check_snapshot, is_rotation,
+    FIRE, NUKE, OBJECT, PLAYER, PRESENCE, QUIT, ROT_Y_POS, ROT_Z_POS, ServerTestCase, check_snapshot, is_rotation,
     norm, press, release, split_datagram, transpose, wrapped_delta)
 
 IDENTITY = (1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0)
@@ -283,6 +283,16 @@ class OwnFieldsAndOrientation(ServerTestCase):
 
     def test_sound_queue_holds_22_events_in_order(self):
         s = self.server(NET_SLEEP_TIME=2500, SHOT_ALIVE_TIME=1, **QUIET)
+        # Nuke sounds are queued as the key arrives, the shot's at the next
+        # step, the blast's 35 steps later: all reach the next snapshot in
+        # that order.
+        order = self.server(NET_SLEEP_TIME=2500, **QUIET)
+        o, _ = self.joined(order)
+        o.snapshots(count=1)
+        o.send(press(FIRE))
+        time.sleep(0.1)
+        o.send(press(NUKE))
+        o.send(press(FIRE))
         c, _ = self.joined(s)
         first = c.snapshots(count=1)[0]
         ship = first.player(0)
@@ -293,6 +303,8 @@ class OwnFieldsAndOrientation(ServerTestCase):
         self.assertEqual([m["sound"] for m in snap.sounds], [0] * 22)
         self.assertTrue(all(m["pos"] == ship["pos"] for m in snap.sounds))
         self.assertEqual([m["raw"][2:5] for m in snap.sounds], [bytes(3)] * 22)
+        snap = o.snapshots(count=1, seconds=3)[0]
+        self.assertEqual([m["sound"] for m in snap.sounds], [0, 19, 0, 20])
 
 
 class Pace(ServerTestCase):
