@@ -92,6 +92,26 @@ class Motion(ServerTestCase):
         nose = [-x for x in rows(still)[2]]
         self.assertGreater(dot(v, nose) / norm(v), 0.999)
 
+    def test_game_sleep_sets_the_step_rate(self):
+        # An iteration lasts 2 x GAME_SLEEP ms and steps once 10 units have
+        # gathered: 50 steps a second up to GAME_SLEEP 10, fewer above.
+        rates = {}
+        clients = {}
+        for sleep in (5, 10, 20, 40):
+            s = self.server(GAME_SLEEP=sleep, NET_SLEEP_TIME=20, **QUIET)
+            clients[sleep] = self.joined(s)[0]
+            clients[sleep].send(press(ROT_Y_POS))
+        time.sleep(0.2)
+        first = {k: c.latest() for k, c in clients.items()}
+        time.sleep(1.0)
+        for k, c in clients.items():
+            a, b = first[k], c.latest()
+            turned = math.degrees(math.acos(max(-1.0, min(1.0, dot(
+                rows(a.player(0)["orient"])[0], rows(b.player(0)["orient"])[0])))))
+            rates[k] = turned / (b.arrived - a.arrived) / 1.2  # steps a second
+        for k, want in ((5, 50), (10, 50), (20, 25), (40, 12.5)):
+            self.assertTrue(0.7 * want <= rates[k] <= 1.2 * want, rates)
+
     def test_rotation_presses_saturate_and_releases_cancel(self):
         s = self.server(NET_SLEEP_TIME=20, **QUIET)
         c, _ = self.joined(s)

@@ -12,7 +12,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import (  # noqa: E402
-    FIRE, NUKE, OBJECT, PLAYER, PRESENCE, QUIT, ROT_Y_POS, ROT_Z_POS, ServerTestCase, check_snapshot, is_rotation,
+    FIRE, NUKE, OBJECT, PLAYER, decode_join_reply, PRESENCE, QUIT, ROT_Y_POS, ROT_Z_POS, ServerTestCase, check_snapshot, is_rotation,
     norm, press, release, split_datagram, transpose, wrapped_delta)
 
 IDENTITY = (1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0)
@@ -23,7 +23,13 @@ class JoinReply(ServerTestCase):
     def test_reply_bytes_and_slots(self):
         s = self.server(GAME_TYPE=1, MAX_NUMBER_OF_PLAYERS=8, WORLD_WIDTH=10.0, MAX_SHIELD=300,
                         MAX_ARMOR=1000, **QUIET)
-        for slot in range(3):
+        first = s.client()
+        first.send(b"P0".ljust(20, b"\0"))
+        got = [first.receive(2.0), first.receive(2.0)]
+        self.assertEqual(len(got[0]), 20, "the reply comes before any snapshot")
+        self.assertEqual(split_datagram(got[1])[-1]["type"], PRESENCE)
+        self.assertEqual(decode_join_reply(got[0])["slot"], 0)
+        for slot in range(1, 3):
             c, r = self.joined(s, "P%d" % slot)
             self.assertEqual(r["raw"][2:], bytes.fromhex(
                 "0001 0008 00%02x 00002041 0000012C 000003E8".replace(" ", "") % slot))
