@@ -436,9 +436,10 @@ class DecoderSelfTest(unittest.TestCase):
         self.assertEqual((r["world_width"], r["max_shield"], r["max_armor"]), (10.0, 300, 1000))
 
     def test_object_message_example(self):
-        head = bytes.fromhex("02 03000000 07000000 0000803F 000000C0 0000003F 0000803E".replace(" ", ""))
-        m = split_datagram(head + bytes(36))[0]
-        self.assertEqual((m["kind"], m["slot"], m["pos"], m["size"]), (3, 7, (1.0, -2.0, 0.5), 0.25))
+        head = "02 03000000 07000000 0000803F 000000C0 0000003F 0000803E"
+        m = split_datagram(bytes.fromhex(head.replace(" ", "")) + bytes(36))[0]
+        self.assertEqual((m["kind"], m["slot"], m["pos"], m["size"]),
+                         (3, 7, (1.0, -2.0, 0.5), 0.25))
 
     def test_cut_or_unknown_messages_are_errors(self):
         with self.assertRaises(WireError):

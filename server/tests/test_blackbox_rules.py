@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import (  # noqa: E402
-    FIRE, NUKE, ROT_X_POS, ROT_Y_POS, THRUST_FWD, ServerTestCase, check_snapshot, norm, press,
+    FIRE, NUKE, ROT_X_POS, ROT_Y_POS, THRUST_FWD, ServerTestCase, norm, press,
     release, watch_all, wrapped_delta)
 
 # A small world crowded with asteroids, where a thrusting ship soon hits one.

@@ -12,8 +12,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import (  # noqa: E402
-    FIRE, NUKE, OBJECT, PLAYER, decode_join_reply, PRESENCE, QUIT, ROT_Y_POS, ROT_Z_POS, ServerTestCase, check_snapshot, is_rotation,
-    norm, press, release, split_datagram, transpose, wrapped_delta)
+    FIRE, NUKE, PLAYER, PRESENCE, QUIT, ROT_Y_POS, ROT_Z_POS, ServerTestCase,
+    check_snapshot, decode_join_reply, is_rotation, norm, press, release, split_datagram,
+    transpose, wrapped_delta)
 
 IDENTITY = (1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0)
 QUIET = dict(START_ASTEROIDS=0, NUM_BOTS=0)
