@@ -61,6 +61,25 @@ class Motion(ServerTestCase):
         self.assertTrue(0.65 * TOP_SPEED / 3 <= speed <= 1.3 * TOP_SPEED / 3, speed)
         self.assertLess(dot(v, nose) / speed, -0.999)
 
+    def test_side_thrust_controls(self):
+        # Controls 1 to 4 push with strength 1 against the ship's own x and
+        # y axes (the thrust vector is -0.001 x the inputs in world terms).
+        s = self.server(NET_SLEEP_TIME=20, WORLD_WIDTH=30, **QUIET)
+        c, _ = self.joined(s)
+        c.send(bytes([17]))  # control 1 pressed
+        c.send(bytes([20]))  # control 4 pressed
+        time.sleep(0.7)
+        v, _ = self.velocity(c, 0, 1.0, 30)
+        side = TOP_SPEED / 3  # per axis
+        self.assertTrue(0.65 * side <= -v[0] <= 1.3 * side, v)
+        self.assertTrue(0.65 * side <= v[1] <= 1.3 * side, v)
+        self.assertEqual(v[2], 0.0)
+        c.send(bytes([1]))
+        c.send(bytes([4]))
+        time.sleep(0.7)
+        v, _ = self.velocity(c, 0, 0.5, 30)
+        self.assertLess(norm(v), 0.01)
+
     def test_turning_then_thrust_follows_the_nose(self):
         s = self.server(NET_SLEEP_TIME=20, WORLD_WIDTH=30, **QUIET)
         c, _ = self.joined(s)
