@@ -296,6 +296,8 @@ class Server:
         return c
 
     def close(self):
+        """Stops the server; returns the sanitizer reports in its output, if any
+        (a sanitized build writes them into the same file)."""
         for c in self.clients:
             c.close()
         if self.proc.poll() is None:
@@ -306,7 +308,10 @@ class Server:
                 self.proc.kill()
                 self.proc.wait(timeout=5)
         self.out.close()
+        out = self.output()
         shutil.rmtree(self.home, ignore_errors=True)
+        marks = ("Sanitizer", "runtime error:")
+        return "".join(line for line in out.splitlines(True) if any(m in line for m in marks))
 
 
 class Client:
@@ -410,8 +415,8 @@ class ServerTestCase(unittest.TestCase):
         self.servers = []
 
     def tearDown(self):
-        for s in self.servers:
-            s.close()
+        reports = [s.close() for s in self.servers]
+        self.assertEqual("".join(reports), "", "sanitizer reports")
 
     def server(self, port_high=0, **settings):
         s = Server(port_high, **settings)

@@ -289,7 +289,9 @@ def setUpModule():
 
 def tearDownModule():
     SCENE.thread.join(timeout=30)
-    SCENE.server.close()
+    report = SCENE.server.close()
+    if report:
+        raise AssertionError("sanitizer reports:\n" + report)
 
 
 class ZTimeOuts(unittest.TestCase):
