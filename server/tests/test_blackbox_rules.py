@@ -48,7 +48,9 @@ class Asteroids(ServerTestCase):
                 self.assertEqual(score, 0, "asteroids earn nothing in a deathmatch")
             elif not any(len(n.sounds) >= 22 for n in seen):  # unless bumps filled the queue
                 self.assertEqual(score, 5 * breaks)
-            self.assertTrue(any(n.objects_of(4) for n in seen), "no small explosion")
+            smoke = [o for n in seen for o in n.objects_of(4)]
+            self.assertTrue(smoke, "no small explosion")
+            self.assertEqual({o["size"] for o in smoke}, {1.0})
             for n in seen:
                 for rock in n.objects_of(3):
                     self.assertTrue(0 < rock["size"] <= 0.7 + 1e-6, rock["size"])
@@ -114,6 +116,7 @@ class ShipLife(ServerTestCase):
             self.assertEqual(ship["score"], {"dm": -1, "solo": 0}.get(name, -10))
             booms = dead.objects_of(5)
             self.assertEqual(len(booms), 1, "no ship explosion")
+            self.assertEqual(booms[0]["size"], 1.0)
             gap = norm(wrapped_delta(booms[0]["pos"], ship["pos"], 2))
             self.assertAlmostEqual(gap, 1.0, places=3)
             deaths[name] = (dead.arrived, ship, booms[0])
