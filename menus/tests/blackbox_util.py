@@ -9,8 +9,10 @@ the bottom edge of the window."""
 
 import ctypes
 import ctypes.util
+import math
 import os
 import pathlib
+import struct
 import subprocess
 import tempfile
 import sys
@@ -67,14 +69,22 @@ def text_width(s, big=BIG):
     return sum(glyph(big, ch)[0] for ch in s)
 
 
-def text_pixels(x, y, s, big=BIG):
-    """Pixels lit by s drawn from the baseline point (x, y), and the end x."""
-    lit = set()
-    for ch in s:
-        advance, shape = glyph(big, ch)
-        lit.update((x + dx, y + dy) for dx, dy in shape)
-        x += advance
-    return lit, x
+def f32(v):
+    return struct.unpack("f", struct.pack("f", v))[0]
+
+
+def ndc(p, size):
+    """A window pixel in normalised units: the quotient in single precision,
+    the rest in double, stored as a float."""
+    return f32(f32(p / size) * 2.0 - 1.0)
+
+
+def window_pixel(n, size):
+    """The pixel a bitmap drawn at normalised n starts on: the viewport
+    transform in single precision, then the floor after the tiny nudge that
+    Mesa's glBitmap adds."""
+    w = f32(f32(n * f32(size / 2)) + f32(size / 2))
+    return math.floor(f32(w + f32(0.0001)))
 
 
 class Canvas:
@@ -85,10 +95,20 @@ class Canvas:
         self.pixels = {}
 
     def text(self, x, y, s, colour, big=BIG):
-        lit, end = text_pixels(x, y, s, big)
-        for p in lit:
-            self.pixels[p] = colour
-        return end
+        """Each character is drawn at its own raster position: the first at
+        the normalised coordinates of (x, y), each next one the glyph's
+        width / W * 2 further on in single precision. A character whose
+        position lies outside the window is not drawn at all."""
+        nx, ny = ndc(x, self.width), ndc(y, self.height)
+        for ch in s:
+            advance, shape = glyph(big, ch)
+            if -1.0 <= nx <= 1.0 and -1.0 <= ny <= 1.0:
+                px, py = window_pixel(nx, self.width), window_pixel(ny, self.height)
+                for dx, dy in shape:
+                    self.pixels[(px + dx, py + dy)] = colour
+            x += advance
+            nx = f32(nx + f32(f32(f32(advance) / f32(self.width)) * 2.0))
+        return x
 
     def rect(self, x0, y0, x1, y1, colour):
         """A filled quad with corners (x0, y0) and (x1, y1): the pixels whose
@@ -163,6 +183,12 @@ class Session:
         except BaseException:
             self.close()
             raise
+
+    def resized(self, width, height):
+        """The window now has this size: keys go to the window under the
+        pointer, so the pointer follows it."""
+        self.width, self.height = width, height
+        self.client.xdo("mousemove", str(width // 2), str(height // 2))
 
     def close(self):
         if self.client:
