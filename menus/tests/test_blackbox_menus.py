@@ -52,7 +52,9 @@ class MenuScreens(unittest.TestCase):
         self.menu(0, "down from the last item")
         s.key("Down", "a", "5", "space", "BackSpace")
         self.still(b.main_menu(W, H, 1)[0], "letters in the main menu")
-        s.key("Down", "Down", "Down", "Down", "Down")
+        s.client.hold("Down", seconds=1.2)  # past the auto-repeat delay: still one move
+        self.menu(2, "a held arrow")
+        s.key("Down", "Down", "Down", "Down")
         self.menu(6)
         s.key("Return")
         self.assertEqual(s.client.wait_exit(20), 0)
@@ -73,6 +75,8 @@ class MenuScreens(unittest.TestCase):
         self.editor(16, first, "up inside the window keeps it")
         s.key(*["Down"] * 6, "Return")
         self.menu(4, "Return To Main Menu")
+        s.key("Return")  # the editor comes back as it was left
+        self.assertEqual(self.editor(22, 0, "editor again"), 5)
 
     def test_number_entry_rules_and_volume(self):
         s = self.start()

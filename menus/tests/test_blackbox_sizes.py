@@ -9,7 +9,11 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import blackbox_util as b  # noqa: E402
+import gui_util as g  # noqa: E402
 
+# An unbound key shows no value; a volume above 9 is shown as the file has it.
+SETTINGS = dict(b.SETTINGS, SCORE_KEY="", VOLUME="12")
+SETTINGS_TEXT = "".join(f"{k}={v}\n" for k, v in SETTINGS.items() if v)
 ENTRIES = [(50 - i, f"P{i}") for i in range(10)]
 SCORES = "".join(f"{sc} {n}\n" for sc, n in ENTRIES)
 
@@ -17,9 +21,9 @@ SCORES = "".join(f"{sc} {n}\n" for sc, n in ENTRIES)
 @unittest.skipUnless(b.have_tools(), "needs Xvfb, xdotool, ImageMagick, freeglut and ZBX3D")
 class WindowSizes(unittest.TestCase):
     def start(self, w, h):
-        s = b.Session(w, h, settings=b.SETTINGS_TEXT, scores=SCORES)
+        s = b.Session(w, h, settings=SETTINGS_TEXT, scores=SCORES)
         self.addCleanup(s.close)
-        self.values = dict(b.SETTINGS, SCREEN_WIDTH=w, SCREEN_HEIGHT=h)
+        self.values = dict(SETTINGS, SCREEN_WIDTH=w, SCREEN_HEIGHT=h)
         return s
 
     def walk(self, s, editor_first_after_up, rows):
@@ -92,6 +96,24 @@ class WindowSizes(unittest.TestCase):
         s.wait_for(view, what="high-score view without entries")
         s.key("Down", "Return")
         s.wait_for(b.main_menu(640, 150, 5, first)[0], what="main menu again")
+
+    def test_width_6400_then_64(self):
+        s = self.start(640, 480)
+        s.wait_for(b.main_menu(640, 480, 0)[0], what="main menu")
+        s.key("Down", "Down", "Down", "Down", "Return", "Down", "Down", "Down", "Return", "0")
+        c = s.canvas()
+        c.input_box("Enter Screen Width", "6400")
+        s.wait_for(c, what="width 6400")
+        s.key("BackSpace", "BackSpace")
+        c = s.canvas()
+        c.input_box("Enter Screen Width", "64")
+        s.wait_for(c, what="width 64")
+        s.key("Return")
+        self.assertTrue(g.wait_until(lambda: "Geometry: 64x480" in s.client.xdo(
+            "search", "--name", "^Zorbix$", "getwindowgeometry").stdout, 15), "window not 64 wide")
+        s.resized(64, 480)
+        self.values["SCREEN_WIDTH"] = 64
+        s.wait_for(b.editor(64, 480, 0, self.values)[0], what="editor 64 pixels wide")
 
 
 if __name__ == "__main__":
