@@ -163,7 +163,7 @@ class Session:
     """A private Xvfb and one zbx3d with a chosen window size, started with
     "-cf" on a settings file written here."""
 
-    def __init__(self, width=640, height=480, settings="", scores=None, server_single=None):
+    def __init__(self, width=640, height=480, settings="", files=None):
         self.width, self.height = width, height
         self.x = g.Xvfb().__enter__()
         self.client = None
@@ -173,10 +173,8 @@ class Session:
             conf.write_text(f"SCREEN_WIDTH={width}\nSCREEN_HEIGHT={height}\n" + settings)
             self.client = g.Client(self.x.display, args=["-cf", str(conf)])
             userdir = self.client.prepare()
-            if scores is not None:
-                (userdir / "scores.dat").write_text(scores)
-            if server_single is not None:
-                (userdir / "ZBXServerSingleConfig").write_text(server_single)
+            for name, text in (files or {}).items():  # per-user files
+                (userdir / name).write_text(text)
             self.client.start()
             self.client.window()
             self.client.xdo("mousemove", str(width // 2), str(height // 2))

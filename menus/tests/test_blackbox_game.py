@@ -61,7 +61,7 @@ class SinglePlayerScreens(unittest.TestCase):
         g.wait_until(lambda: g.udp_port_free(PORT), 30)
 
     def test_hud_game_over_name_entry_and_new_high_score(self):
-        s = b.Session(W, H, settings=b.SETTINGS_TEXT, scores="-1 \n" * 10, server_single=QUIET)
+        s = b.Session(W, H, settings=b.SETTINGS_TEXT, files={"scores.dat": "-1 \n" * 10, "ZBXServerSingleConfig": QUIET})
         self.addCleanup(s.close)
         s.wait_for(b.main_menu(W, H, 0)[0], what="main menu")
         s.key("Return")
@@ -110,6 +110,42 @@ class SinglePlayerScreens(unittest.TestCase):
         s.wait_for(b.main_menu(W, H, 0)[0], what="main menu at the end")
         s.key("Up", "Return")
         self.assertEqual(s.client.wait_exit(20), 0)
+
+
+
+@unittest.skipUnless(b.have_tools(), "needs Xvfb, xdotool, ImageMagick, freeglut and ZBX3D")
+class DeathmatchScreens(unittest.TestCase):
+    def test_no_lives_line_and_the_score_table_while_the_key_is_held(self):
+        port = g.free_udp_port()
+        server = (f"MAX_NUMBER_OF_PLAYERS=4\nGAME_PORT={port}\nGAME_TYPE=2\nSTART_WARPS=1\n"
+                  "START_NUKES=0\nSTART_ASTEROIDS=0\nNUM_BOTS=0\nNEW_ASTEROID_TIME=100000000\n")
+        s = b.Session(W, H, settings=b.SETTINGS_TEXT + f"SERVER_PORT={port}\n",
+                      files={"ZBXServerConfig": server})
+        self.addCleanup(s.close)
+        s.wait_for(b.main_menu(W, H, 0)[0], what="main menu")
+        s.key("Down", "Down", "Return")  # "Start ZBX Server"
+        self.assertTrue(g.wait_until(lambda: not g.udp_port_free(port), 15), "no server")
+        s.key("Up", "Return")  # "Start Multi Player Game"
+        c = b.Canvas(W, H)
+        c.text(10, H - 20, "Score:  0", b.GREEN, b.SMALL)
+        c.text(W - 100, H - 20, "HyperWarps:  1", b.GREEN, b.SMALL)
+        c.text(W - 100, H - 35, "Nukes:  0", b.GREEN, b.SMALL)
+        s.wait_missing(c, timeout=40, what="deathmatch HUD")
+        self.assertEqual(s.shot().count(b.GREEN, 0, 200, 30, 45), 0, "a lives line")
+
+        table = b.Canvas(W, H)
+        table.text(W // 2 - 7, H - 80, "Ace Score: 0", b.RED, b.SMALL)
+        s.client.xdo("keydown", "o")
+        try:
+            s.wait_missing(table, timeout=10, what="score table")
+        finally:
+            s.client.xdo("keyup", "o")
+        g.wait_until(lambda: s.shot().count(b.RED, W // 2 - 7, W, 70, 90) == 0, 10)
+        self.assertEqual(s.shot().count(b.RED, W // 2 - 7, W, 70, 90), 0, "table after release")
+        s.key("p")
+        s.wait_for(b.main_menu(W, H, 1)[0], what="main menu after the game")
+        s.key("Down", "Down", "Return")  # "Stop ZBX Server"
+        self.assertTrue(g.wait_until(lambda: g.udp_port_free(port), 15), "server still runs")
 
 
 if __name__ == "__main__":

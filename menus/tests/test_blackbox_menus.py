@@ -58,6 +58,7 @@ class MenuScreens(unittest.TestCase):
         self.menu(6)
         s.key("Return")
         self.assertEqual(s.client.wait_exit(20), 0)
+        self.assertEqual(s.client.output(), "")  # the menus print nothing
 
     def test_editor_list_values_and_scrolling(self):
         s = self.start()
@@ -132,9 +133,20 @@ class MenuScreens(unittest.TestCase):
         self.values["FIRE_KEY"] = "z"
         self.editor(7, what="fire key bound")
 
+        s.key(*["Down"] * 14, "Return")  # "Save Settings As Defaults" writes the "-cf" file
+        order = ["SERVER_IP", "SERVER_PORT", "PLAYER_NAME", "SCREEN_WIDTH", "SCREEN_HEIGHT",
+                 "VOLUME", "SCORE_KEY", "FIRE_KEY", "SHIELD_KEY", "WARP_KEY", "NUKE_KEY",
+                 "QUIT_KEY", "Z_FORWARD_KEY", "Z_BACKWARD_KEY", "X_FORWARD_ROTATE_KEY",
+                 "X_BACKWARD_ROTATE_KEY", "Y_FORWARD_ROTATE_KEY", "Y_BACKWARD_ROTATE_KEY",
+                 "Z_FORWARD_ROTATE_KEY", "Z_BACKWARD_ROTATE_KEY", "REVERSE_VIEW_KEY"]
+        want = "".join(f"{k}={self.values[k]}\n" for k in order)
+        b.g.wait_until(lambda: s.conf.read_text() == want, 10)
+        self.assertEqual(s.conf.read_text(), want)
+        self.assertFalse((s.client.userdir / "ZBXConfig").read_text() == want)
+
     def test_high_score_view_navigation_and_clear(self):
         entries = [(900 - 50 * i, f"Pilot {i}") for i in range(10)]
-        s = self.start(scores="".join(f"{sc} {n}\n" for sc, n in entries))
+        s = self.start(files={"scores.dat": "".join(f"{sc} {n}\n" for sc, n in entries)})
         s.key("Up", "Up", "Return")
         view, rows = b.high_scores(W, H, entries, 0)
         self.assertEqual(rows, 10)  # from 390 down to 165

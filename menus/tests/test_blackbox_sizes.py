@@ -21,7 +21,7 @@ SCORES = "".join(f"{sc} {n}\n" for sc, n in ENTRIES)
 @unittest.skipUnless(b.have_tools(), "needs Xvfb, xdotool, ImageMagick, freeglut and ZBX3D")
 class WindowSizes(unittest.TestCase):
     def start(self, w, h):
-        s = b.Session(w, h, settings=SETTINGS_TEXT, scores=SCORES)
+        s = b.Session(w, h, settings=SETTINGS_TEXT, files={"scores.dat": SCORES})
         self.addCleanup(s.close)
         self.values = dict(SETTINGS, SCREEN_WIDTH=w, SCREEN_HEIGHT=h)
         return s
