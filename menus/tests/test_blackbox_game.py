@@ -81,8 +81,44 @@ class SinglePlayerScreens(unittest.TestCase):
         s.key("p")
         s.wait_for(b.main_menu(W, H, 0)[0], what="main menu after the quit key")
         self.assertTrue(g.wait_until(lambda: g.udp_port_free(PORT), 15))
+        # Leaving with the quit key reloads the client settings from the file.
+        values = dict(b.SETTINGS, SCREEN_WIDTH=W, SCREEN_HEIGHT=H)
+        s.key("Down", "Down", "Down", "Down", "Return", "Up")
+        s.wait_for(b.editor(W, H, 22, values)[0], what="editor after the quit key")
+        s.key("Return", "Up", "Up", "Up", "Up")
+        s.wait_for(b.main_menu(W, H, 0)[0], what="main menu again")
 
         (s.client.userdir / "ZBXServerSingleConfig").write_text(DEADLY)
+        self.play_to_game_over(s)
+        s.key("j")
+        s.wait_for(name_entry(""), what="name entry")
+        s.client.type("Ace Pilox")
+        s.key("BackSpace", "t")
+        s.wait_for(name_entry("Ace Pilot"), what="typed name")
+        s.key("Return")
+        entries = [(0, "Ace Pilot")] + [(-1, "")] * 9
+        s.wait_for(b.high_scores(W, H, entries, 0)[0], what="high-score view")
+        self.assertEqual((s.client.userdir / "scores.dat").read_text(),
+                         "0 Ace Pilot\n" + "-1 \n" * 9)
+        s.key("Return")  # "Clear High Scores": a score of 0 no longer earns a place
+        s.wait_for(b.high_scores(W, H, [(0, "")] * 10, 0)[0], what="cleared view")
+        s.key("Down", "Return")
+        s.wait_for(b.main_menu(W, H, 0)[0], what="main menu after the scores")
+
+        # A game over keeps the loop-back server of the single-player game.
+        values.update(SERVER_IP="127.0.0.1", SERVER_PORT=PORT)
+        s.key("Down", "Down", "Down", "Down", "Return")
+        s.wait_for(b.editor(W, H, 22, values)[0], what="editor after a game over")
+        s.key("Return", "Up", "Up", "Up", "Up")
+        s.wait_for(b.main_menu(W, H, 0)[0], what="main menu before the last game")
+        self.play_to_game_over(s)
+        s.key("j")
+        s.wait_for(b.main_menu(W, H, 0)[0], what="main menu after a game over without a place")
+        s.key("Up", "Return")
+        self.assertEqual(s.client.wait_exit(20), 0)
+
+    def play_to_game_over(self, s):
+        self.assertTrue(g.wait_until(lambda: g.udp_port_free(PORT), 15))
         s.key("Return")
         time.sleep(2)
         s.client.xdo("keydown", "i")  # thrust into the asteroids
@@ -95,22 +131,6 @@ class SinglePlayerScreens(unittest.TestCase):
         self.assertEqual(pic.count(b.GREEN, 0, 200, 0, 45), 0)
         self.assertEqual(pic.count(b.GREEN, 0, 200, H - 25, H), 0)
         self.assertEqual(pic.count(b.GREEN, W - 100, W, H - 25, H), 0)
-
-        s.key("j")
-        s.wait_for(name_entry(""), what="name entry")
-        s.client.type("Ace Pilox")
-        s.key("BackSpace", "t")
-        s.wait_for(name_entry("Ace Pilot"), what="typed name")
-        s.key("Return")
-        entries = [(0, "Ace Pilot")] + [(-1, "")] * 9
-        s.wait_for(b.high_scores(W, H, entries, 0)[0], what="high-score view")
-        self.assertEqual((s.client.userdir / "scores.dat").read_text(),
-                         "0 Ace Pilot\n" + "-1 \n" * 9)
-        s.key("Down", "Return")
-        s.wait_for(b.main_menu(W, H, 0)[0], what="main menu at the end")
-        s.key("Up", "Return")
-        self.assertEqual(s.client.wait_exit(20), 0)
-
 
 
 @unittest.skipUnless(b.have_tools(), "needs Xvfb, xdotool, ImageMagick, freeglut and ZBX3D")
