@@ -124,18 +124,27 @@ class Canvas:
         c = self.text(e + 20, h, value, RED)
         self.rect(c + 2, h, c + 8, h + 15, WHITE)
 
+    def picture_bytes(self):
+        """The expected window as screenshot bytes, top row first."""
+        data = bytearray(self.width * self.height * 3)
+        for (x, y), colour in self.pixels.items():
+            if 0 <= x < self.width and 0 <= y < self.height:
+                i = ((self.height - 1 - y) * self.width + x) * 3
+                data[i:i + 3] = bytes(colour)
+        return bytes(data)
+
     def differences(self, pic):
         """Window pixels whose colour is not the expected one."""
+        want_all = self.picture_bytes()
+        if pic.data == want_all:
+            return []
         out = []
-        for y in range(self.height):
-            row = (self.height - 1 - y) * pic.width * 3
-            for x in range(self.width):
-                i = row + x * 3
-                got = tuple(pic.data[i:i + 3])
-                want = self.pixels.get((x, y), BLACK)
-                if got != want:
-                    out.append(((x, y), want, got))
-        return out
+        for i in range(0, min(len(want_all), len(pic.data)), 3):
+            if pic.data[i:i + 3] != want_all[i:i + 3]:
+                row, x = divmod(i // 3, self.width)
+                out.append(((x, self.height - 1 - row), tuple(want_all[i:i + 3]),
+                            tuple(pic.data[i:i + 3])))
+        return out or [("size", len(want_all), len(pic.data))]
 
     def missing(self, pic, colour=None):
         """Expected pixels (of one colour, or all) that the window lacks;
@@ -228,7 +237,8 @@ class Session:
             raise AssertionError(f"{what}: {describe(last[0])}")
 
     def key(self, *names):
-        self.client.key(*names)
+        """Real key presses, in order, one call for all of them."""
+        self.client.xdo("key", "--delay", "80", *names)
 
 
 MAIN_MENU = ["Start Single Player Game", "Start Multi Player Game", "Start ZBX Server",

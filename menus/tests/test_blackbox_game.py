@@ -145,7 +145,11 @@ class DeathmatchScreens(unittest.TestCase):
         s.wait_for(b.main_menu(W, H, 0)[0], what="main menu")
         s.key("Down", "Down", "Return")  # "Start ZBX Server"
         self.assertTrue(g.wait_until(lambda: not g.udp_port_free(port), 15), "no server")
-        s.key("Up", "Return")  # "Start Multi Player Game"
+        s.key("Up", "Up", "Return")  # no single-player game while that server runs
+        time.sleep(1.5)
+        diffs = b.main_menu(W, H, 0)[0].differences(s.shot())
+        self.assertFalse(diffs, "refused single-player start: " + b.describe(diffs))
+        s.key("Down", "Return")  # "Start Multi Player Game"
         c = b.Canvas(W, H)
         c.text(10, H - 20, "Score:  0", b.GREEN, b.SMALL)
         c.text(W - 100, H - 20, "HyperWarps:  1", b.GREEN, b.SMALL)

@@ -122,6 +122,16 @@ class MenuScreens(unittest.TestCase):
         s.key("Return")
         self.values["PLAYER_NAME"] = "AcebcdefghijklmnoZ"
         self.editor(2, what="name taken")
+        s.key("Up", "Up", "Return", *["BackSpace"] * 10)  # "Server IP", limit 15
+        self.box("Enter Server IP", "", "backspace down to nothing")
+        s.key("BackSpace", "period")
+        self.box("Enter Server IP", ".", "backspace on an empty text")
+        s.client.type("127.0.0.1111111111")
+        self.box("Enter Server IP", ".127.0.0.111111", "15 characters at most")
+        s.key("BackSpace", "Return")
+        self.values["SERVER_IP"] = ".127.0.0.11111"
+        self.editor(0, what="address taken")
+        s.key("Down", "Down")
 
         s.key(*["Down"] * 5, "Return")  # "Fire Key"
         c = s.canvas()
@@ -132,16 +142,19 @@ class MenuScreens(unittest.TestCase):
         s.key("z")
         self.values["FIRE_KEY"] = "z"
         self.editor(7, what="fire key bound")
+        s.key("Down", "Return", "Return")  # Return itself becomes the shield key
+        self.values["SHIELD_KEY"] = "\r"
+        self.editor(8, what="shield key bound to Return")
 
-        s.key(*["Down"] * 14, "Return")  # "Save Settings As Defaults" writes the "-cf" file
+        s.key(*["Down"] * 13, "Return")  # "Save Settings As Defaults" writes the "-cf" file
         order = ["SERVER_IP", "SERVER_PORT", "PLAYER_NAME", "SCREEN_WIDTH", "SCREEN_HEIGHT",
                  "VOLUME", "SCORE_KEY", "FIRE_KEY", "SHIELD_KEY", "WARP_KEY", "NUKE_KEY",
                  "QUIT_KEY", "Z_FORWARD_KEY", "Z_BACKWARD_KEY", "X_FORWARD_ROTATE_KEY",
                  "X_BACKWARD_ROTATE_KEY", "Y_FORWARD_ROTATE_KEY", "Y_BACKWARD_ROTATE_KEY",
                  "Z_FORWARD_ROTATE_KEY", "Z_BACKWARD_ROTATE_KEY", "REVERSE_VIEW_KEY"]
         want = "".join(f"{k}={self.values[k]}\n" for k in order)
-        b.g.wait_until(lambda: s.conf.read_text() == want, 10)
-        self.assertEqual(s.conf.read_text(), want)
+        b.g.wait_until(lambda: s.conf.read_bytes().decode() == want, 10)
+        self.assertEqual(s.conf.read_bytes().decode(), want)
         self.assertFalse((s.client.userdir / "ZBXConfig").read_text() == want)
 
     def test_high_score_view_navigation_and_clear(self):
