@@ -74,26 +74,24 @@ GLuint mesh_list(const Model& model) {
   return list;
 }
 
-// Draws a model whose vertex v lands at the camera point centre + A v, with
-// A given by rows; the reverse view negates the camera z row.
-void draw_transformed(const Model& model, const float (&a)[9], Vector3f centre, bool reverse) {
+// Sends every face through draw_triangle with its corners turned into camera
+// points by to_point, the per-vertex arithmetic of the processor path.
+template <typename ToPoint>
+void draw_faces(const Model& model, ToPoint to_point) {
   const int faces = face_count(model);
-  if (faces <= 0) return;
-  if (g_render.cpu_transform) {
-    for (int f = 0; f < faces; ++f) {
-      const Face face = face_corners(model, f);
-      Colour3f c[3] = {face.colour[0], face.colour[1], face.colour[2]};
-      Vector3f q[3];
-      for (int k = 0; k < 3; ++k) {
-        const Vector3f v = face.position[k];
-        q[k] = {centre.x + a[0] * v.x + a[1] * v.y + a[2] * v.z,
-                centre.y + a[3] * v.x + a[4] * v.y + a[5] * v.z,
-                centre.z + a[6] * v.x + a[7] * v.y + a[8] * v.z};
-      }
-      draw_triangle(q, c);
-    }
-    return;
+  for (int f = 0; f < faces; ++f) {
+    const Face face = face_corners(model, f);
+    const Colour3f c[3] = {face.colour[0], face.colour[1], face.colour[2]};
+    const Vector3f q[3] = {to_point(face.position[0]), to_point(face.position[1]),
+                           to_point(face.position[2])};
+    draw_triangle(q, c);
   }
+}
+
+// Hands the whole mesh to GL with a model-view matrix that puts vertex v at
+// the camera point centre + A v (A given by rows); the reverse view negates
+// the camera z row.
+void draw_mesh(const Model& model, const float (&a)[9], Vector3f centre, bool reverse) {
   const float z_sign = reverse ? -1.0f : 1.0f;
   // Column-major, as GL stores matrices.
   const GLfloat m[16] = {a[0],     a[3],     a[6] * z_sign,     0,  //
@@ -152,7 +150,15 @@ void draw_oriented_model(const MirrorObject& entity) {
   for (float x : a) {
     if (!std::isfinite(x)) return;
   }
-  draw_transformed(*entity.model, a, c, camera.reverse);
+  if (face_count(*entity.model) <= 0) return;
+  if (g_render.cpu_transform) {
+    // Each corner placed in the world about the entity, then seen from the camera.
+    const Vector3f d = wrapped_offset(entity.position, camera.position, camera.world_width);
+    draw_faces(*entity.model,
+               [&](Vector3f v) { return to_camera(model_offset(d, entity.size, o, v), f); });
+    return;
+  }
+  draw_mesh(*entity.model, a, c, camera.reverse);
 }
 
 void draw_facing_model(const MirrorObject& object) {
@@ -163,8 +169,15 @@ void draw_facing_model(const MirrorObject& object) {
   if (!centre_in_view(view_z(c.z, camera.reverse))) return;
   if (!finite(c) || !std::isfinite(object.size)) return;
   const float s = object.size;
+  if (face_count(*object.model) <= 0) return;
+  if (g_render.cpu_transform) {
+    draw_faces(*object.model, [&](Vector3f v) {
+      return Vector3f{c.x + s * v.x, c.y + s * v.y, c.z + s * v.z};
+    });
+    return;
+  }
   const float a[9] = {s, 0, 0, 0, s, 0, 0, 0, s};
-  draw_transformed(*object.model, a, c, camera.reverse);
+  draw_mesh(*object.model, a, c, camera.reverse);
 }
 
 void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float centre_alpha,

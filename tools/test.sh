@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs the whole test suite, once per
-# build flavour named in ZBX_TEST_SUITES (default: "plain"; also "asan" for
+# build flavour named in ZBX_TEST_SUITES (default: all three: "plain", "asan" for
 # AddressSanitizer+UndefinedBehaviorSanitizer and "tsan" for ThreadSanitizer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +18,7 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j2 --timeout 900)
 }
 
-for suite in ${ZBX_TEST_SUITES:-plain}; do
+for suite in ${ZBX_TEST_SUITES:-plain asan tsan}; do
   case "$suite" in
     plain) run_suite build ;;
     asan) run_suite build-asan -DZBX_SANITIZE=address,undefined ;;

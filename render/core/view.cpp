@@ -79,10 +79,8 @@ Vector3f halo_centre(Vector3f c, float r, bool reverse) {
   c.z = view_z(c.z, reverse);
   // From outside the sphere the disc stands on its near side, so the halo
   // wraps the entity instead of cutting through it.
-  if (dist > r && dist > 0.0f) {
-    float k = r / dist;
-    c = {c.x - c.x * k, c.y - c.y * k, c.z - c.z * k};
-  }
+  if (dist > r && dist > 0.0f)
+    c = {c.x - c.x * r / dist, c.y - c.y * r / dist, c.z - c.z * r / dist};
   return c;
 }
 
