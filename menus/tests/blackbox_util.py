@@ -236,6 +236,15 @@ class Session:
         if not g.wait_until(check, timeout, step=0.25):
             raise AssertionError(f"{what}: {describe(last[0])}")
 
+    def expose(self, canvas, what):
+        """Unmaps and maps the window: the screen's display callback must
+        paint it again as it was."""
+        window = self.client.window()
+        self.client.xdo("windowunmap", "--sync", window)
+        self.client.xdo("windowmap", "--sync", window)
+        self.client.xdo("mousemove", str(self.width // 2), str(self.height // 2))
+        self.wait_for(canvas, what=what + " after an expose")
+
     def key(self, *names):
         """Real key presses, in order, one call for all of them."""
         self.client.xdo("key", "--delay", "80", *names)

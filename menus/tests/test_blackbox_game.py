@@ -92,6 +92,7 @@ class SinglePlayerScreens(unittest.TestCase):
         self.play_to_game_over(s)
         s.key("j")
         s.wait_for(name_entry(""), what="name entry")
+        s.expose(name_entry(""), "name entry")
         s.client.type("Ace Pilox")
         s.key("BackSpace", "t")
         s.wait_for(name_entry("Ace Pilot"), what="typed name")

@@ -43,10 +43,12 @@ class WindowSizes(unittest.TestCase):
         c = s.canvas()
         c.text(w // 2 - 100, h // 2, "Enter key for Enter Fire Key", b.RED)
         s.wait_for(c, what="key prompt")
+        s.expose(c, "key prompt")
         s.key("j", "Up", "Up", "Up", "Up", "Up", "Return")  # "Player Name"
         c = s.canvas()
         c.input_box("Enter Player Name", "Ace")
         s.wait_for(c, what="input box")
+        s.expose(c, "input box")
         s.key("Return")
         s.wait_for(b.editor(w, h, 2, self.values, first)[0], what="editor after the name")
         s.key(*["Up"] * 3, "Return")  # "Return To Main Menu"
@@ -63,6 +65,9 @@ class WindowSizes(unittest.TestCase):
 
     def test_800_by_600(self):
         self.walk(self.start(800, 600), editor_first_after_up=0, rows=10)
+
+    def test_tall_window(self):
+        self.walk(self.start(400, 700), editor_first_after_up=0, rows=10)
 
     def test_odd_size(self):
         self.walk(self.start(333, 301), editor_first_after_up=12, rows=4)
