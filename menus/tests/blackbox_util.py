@@ -14,8 +14,8 @@ import os
 import pathlib
 import struct
 import subprocess
-import tempfile
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.dirname(__file__))
 import gui_util as g  # noqa: E402
@@ -63,10 +63,6 @@ def glyph(big, ch):
                     lit.add((x0 + col, y0 + row))
         _glyphs[key] = (width, frozenset(lit))
     return _glyphs[key]
-
-
-def text_width(s, big=BIG):
-    return sum(glyph(big, ch)[0] for ch in s)
 
 
 def f32(v):
