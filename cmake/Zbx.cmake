@@ -54,7 +54,12 @@ function(zbx_tests name)
   endforeach()
 endfunction()
 
+option(ZBX_BUILD_BENCHMARKS "Build the benchmark programs" ON)
+
 function(zbx_benchmarks name)
+  if(NOT ZBX_BUILD_BENCHMARKS)
+    return()
+  endif()
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/bench/*.cpp)
   foreach(src ${srcs})

@@ -21,8 +21,8 @@ run_suite() {
 for suite in ${ZBX_TEST_SUITES:-plain asan tsan}; do
   case "$suite" in
     plain) run_suite build ;;
-    asan) run_suite build-asan -DZBX_SANITIZE=address,undefined ;;
-    tsan) run_suite build-tsan -DZBX_SANITIZE=thread ;;
+    asan) run_suite build-asan -DZBX_SANITIZE=address,undefined -DZBX_BUILD_BENCHMARKS=OFF ;;
+    tsan) run_suite build-tsan -DZBX_SANITIZE=thread -DZBX_BUILD_BENCHMARKS=OFF ;;
     *) echo "unknown test suite: $suite" >&2; exit 2 ;;
   esac
 done
