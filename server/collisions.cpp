@@ -2,6 +2,7 @@
 // step, the elastic bounce, and one response function per pair of kinds.
 #include <cmath>
 #include <cstring>
+#include <optional>
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -232,6 +233,19 @@ bool in_collision_play(const Ship* ship) {
 
 bool kind_in_range(int kind) { return kind >= 0 && kind < COLLISION_KINDS; }
 
+// Calls the response for the overlapping objects i and j (a and b), lower kind
+// first. Returns whether i was removed, or nothing when the kinds have none.
+std::optional<bool> respond_to_pair(const CollisionTables& t, int i, int j, const WorldObject& a,
+                                    const WorldObject& b) {
+  if (!kind_in_range(a.kind) || !kind_in_range(b.kind)) return std::nullopt;
+  const bool iFirst = a.kind <= b.kind;
+  const ObjectResponse response =
+      iFirst ? t.objectObject[a.kind][b.kind] : t.objectObject[b.kind][a.kind];
+  if (response == nullptr) return std::nullopt;
+  const int result = iFirst ? response(i, j) : response(j, i);
+  return (result & (iFirst ? 1 : 2)) != 0;
+}
+
 template <bool kFast>
 bool pair_overlaps(const WorldObject& a, const WorldObject& b, float span) {
   if constexpr (kFast) {
@@ -250,14 +264,9 @@ void objects_with_objects(float span) {
       const WorldObject* a = object_at(i);
       const WorldObject* b = object_at(j);
       if (b == nullptr || !pair_overlaps<kFast>(*a, *b, span)) continue;
-      if (!kind_in_range(a->kind) || !kind_in_range(b->kind)) continue;
-      const bool iFirst = a->kind <= b->kind;
-      const ObjectResponse response =
-          iFirst ? t.objectObject[a->kind][b->kind] : t.objectObject[b->kind][a->kind];
-      if (response == nullptr) continue;
-      const int result = iFirst ? response(i, j) : response(j, i);
-      const bool iRemoved = (result & (iFirst ? 1 : 2)) != 0;
-      if (iRemoved || object_at(i) == nullptr) break;
+      const std::optional<bool> iRemoved = respond_to_pair(t, i, j, *a, *b);
+      if (!iRemoved) continue;
+      if (*iRemoved || object_at(i) == nullptr) break;
     }
   }
 }
@@ -359,15 +368,11 @@ void objects_with_objects_fast(float span) {
         const WorldObject* a = object_at(i);
         const WorldObject* b = object_at(j);
         if (b == nullptr || !overlaps(*a, *b)) continue;
-        if (!kind_in_range(a->kind) || !kind_in_range(b->kind)) continue;
-        const bool iFirst = a->kind <= b->kind;
-        const ObjectResponse response =
-            iFirst ? t.objectObject[a->kind][b->kind] : t.objectObject[b->kind][a->kind];
-        if (response == nullptr) continue;
-        const int result = iFirst ? response(i, j) : response(j, i);
+        const std::optional<bool> iRemoved = respond_to_pair(t, i, j, *a, *b);
+        if (!iRemoved) continue;
         // The response may have added or removed records: test again from j + 1.
         refresh_cache(c);
-        iGone = (result & (iFirst ? 1 : 2)) != 0 || object_at(i) == nullptr;
+        iGone = *iRemoved || object_at(i) == nullptr;
         next = j + 1;
         break;
       }

@@ -2,28 +2,17 @@
 // on a free port of 127.0.0.1.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "client/tests/support.h"
 #include "server/server.h"
+#include "testing/files.h"
+#include "testing/loopback.h"
 
 namespace zbx {
 namespace {
 
 using namespace std::chrono_literals;
+using test::free_udp_port;
 using test::recorder;
-
-int free_udp_port() {
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 // Frames until pred holds (the receiver fills the mirror while they sleep).
 template <class Pred>
@@ -51,15 +40,12 @@ class ServerGameTest : public ::testing::Test {
     g_paths.client_settings = home_ + "/ZBXConfig";
     std::remove(g_paths.client_settings.c_str());
     port_ = free_udp_port();
-    write(g_paths.server_settings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
-                                       std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
+    test::write_file(g_paths.server_settings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
+                                                  std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
   }
   void TearDown() override {
     if (g_play.inGame) leave_game();
     reset_client_state();
-  }
-  static void write(const std::string& path, const std::string& text) {
-    std::ofstream(path) << text;
   }
   std::string home_;
   int port_ = 0;
@@ -135,8 +121,8 @@ TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
 }
 
 TEST_F(ServerGameTest, SinglePlayerGameStartsAndEndsItsPrivateServer) {
-  write(g_paths.single_settings,
-        "MAX_NUMBER_OF_PLAYERS=1\nGAME_TYPE=1\nGAME_PORT=" + std::to_string(port_) + "\n");
+  test::write_file(g_paths.single_settings, "MAX_NUMBER_OF_PLAYERS=1\nGAME_TYPE=1\nGAME_PORT=" +
+                                                std::to_string(port_) + "\n");
   g_local_server.singlePlayerPort = port_;
   g_local_server.startWait = 200ms;
   g_client_settings.keys.QUIT_KEY = 'q';
@@ -159,8 +145,8 @@ TEST_F(ServerGameTest, SinglePlayerGameStartsAndEndsItsPrivateServer) {
 }
 
 TEST_F(ServerGameTest, FailedSinglePlayerJoinStopsItsPrivateServer) {
-  write(g_paths.single_settings,
-        "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=" + std::to_string(port_) + "\n");
+  test::write_file(g_paths.single_settings,
+                   "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=" + std::to_string(port_) + "\n");
   g_local_server.singlePlayerPort = port_;
   g_local_server.startWait = 400ms;
   g_connection.receiveTimeout = 100ms;
@@ -168,13 +154,10 @@ TEST_F(ServerGameTest, FailedSinglePlayerJoinStopsItsPrivateServer) {
   std::thread intruder([this] {
     std::this_thread::sleep_for(150ms);
     const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(port_));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = test::loopback_address(port_);
     std::uint8_t request[JOIN_REQUEST_SIZE];
     encode_join_request("Intruder", request);
-    sendto(s, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sendto(s, request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     std::this_thread::sleep_for(1000ms);
     close(s);
   });

@@ -20,6 +20,7 @@
 #include "client/client.h"
 #include "protocol/protocol.h"
 #include "startup/settings.h"
+#include "testing/loopback.h"
 
 namespace zbx::test {
 
@@ -144,13 +145,7 @@ class FakeServer {
   // ignoredJoins requests; answerJoins false: never answers.
   FakeServer() {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    port_ = ntohs(bind_loopback(fd_).sin_port);
     timeval tv{0, 20000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     reply_.slot = 2;

@@ -5,7 +5,6 @@
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,8 +12,6 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,8 +22,12 @@
 #include "sound/sound.h"
 #include "startup/highscores.h"
 #include "startup/settings.h"
+#include "testing/files.h"
+#include "testing/xvfb.h"
 
 namespace zbx::menu_test {
+
+using test::read_file;
 
 inline std::vector<int>& sounds_played() {
   static std::vector<int> played;
@@ -51,7 +52,7 @@ class MenuSession {
   ~MenuSession() {
     // Leaks are looked for now, while the GL driver is still loaded: once its
     // library is unloaded at exit its live buffers look ownerless. The window
-    // stays open and Xvfb goes with this process (see start_xvfb), so no exit
+    // stays open and Xvfb goes with this process (endWithParent), so no exit
     // handler finds its X connection cut.
 #if defined(__SANITIZE_ADDRESS__)
     __lsan_do_leak_check();
@@ -68,7 +69,8 @@ class MenuSession {
     setenv("HOME", pattern, 1);
     std::string message;
     if (prepare_user_dir(pattern, g_paths, message) != 0) return;
-    if (!start_xvfb()) return;
+    if (!test::start_xvfb(xvfb_, {.screen = "1024x768x24", .endWithParent = true, .quiet = true}))
+      return;
     // llvmpipe without its own rasteriser threads: their unannotated fences
     // would otherwise fill ThreadSanitizer reports with the driver's insides.
     setenv("LP_NUM_THREADS", "0", 1);
@@ -80,30 +82,6 @@ class MenuSession {
     open_window(main_menu_screen());
     init_palette();
     ok_ = true;
-  }
-
-  bool start_xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    xvfb_ = fork();
-    if (xvfb_ == 0) {
-      close(fds[0]);
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      // Its start-up chatter about busy display numbers is of no interest.
-      freopen("/dev/null", "w", stderr);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return false;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
   }
 
   bool ok_ = false;
@@ -141,12 +119,6 @@ class MenuTest : public ::testing::Test {
     g_client_hooks = default_client_hooks();
   }
 
-  static std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
   static void type(void (*keyboard)(unsigned char, int, int), const std::string& keys) {
     for (unsigned char c : keys) keyboard(c, 0, 0);
   }

@@ -6,12 +6,12 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "client/mirror.h"
 #include "menus/tests/menu_session.h"
 #include "server/server.h"
+#include "testing/loopback.h"
 
 namespace zbx::menu_test {
 namespace {
@@ -343,17 +343,7 @@ TEST_F(MenuTest, HooksReachTheMenus) {
 
 // --- Server actions against real server threads on 127.0.0.1 ---
 
-int free_udp_port() {
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
+using test::free_udp_port;
 
 TEST_F(MenuTest, ServerStartsOnceStopsOnceAndBlocksSinglePlayer) {
   load_server_settings(g_paths.server_settings.c_str());
@@ -394,10 +384,8 @@ TEST_F(MenuTest, FailedSinglePlayerJoinStopsItsServerAndAllowsANewStart) {
   const int clientPort = free_udp_port();
   int serverPort = free_udp_port();
   while (serverPort == clientPort) serverPort = free_udp_port();
-  {
-    std::ofstream single(g_paths.single_settings);
-    single << "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=" << serverPort << "\nNUM_BOTS=0\n";
-  }
+  test::write_file(g_paths.single_settings, "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=" +
+                                                std::to_string(serverPort) + "\nNUM_BOTS=0\n");
   g_local_server.singlePlayerPort = clientPort;
   g_local_server.startWait = std::chrono::milliseconds(50);
   g_connection.receiveTimeout = std::chrono::milliseconds(100);

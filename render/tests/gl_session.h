@@ -22,6 +22,7 @@
 #include "render/core/model.h"
 #include "render/render.h"
 #include "startup/settings.h"
+#include "testing/xvfb.h"
 
 namespace zbx::testing_gl {
 
@@ -62,7 +63,7 @@ class GlSession {
     if (mkdtemp(pattern) == nullptr) return;
     dir_ = pattern;
     setenv("HOME", pattern, 1);
-    if (!start_xvfb()) return;
+    if (!test::start_xvfb(xvfb_, {.screen = "800x600x24"})) return;
     // Kept loaded to the end, so leak reports can name the driver's own
     // allocations (see sanitizer_suppressions_test.cpp); harmless if absent.
     dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
@@ -77,27 +78,6 @@ class GlSession {
     open_window(ScreenCallbacks{.display = [] {}});
     init_palette();
     ok_ = true;
-  }
-
-  bool start_xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    xvfb_ = fork();
-    if (xvfb_ == 0) {
-      close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return false;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
   }
 
   // A 4 x 2 run-length-encoded image: channel 0 full in the bottom row, which

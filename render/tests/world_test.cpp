@@ -89,6 +89,19 @@ class World : public GlTest {
     return {lo, hi};
   }
   MirrorPlayer& own() { return *g_mirror.players[0]; }
+  // Draws the world again through the per-vertex path; returns how many
+  // pixels differ from gl, the frame the GL transform drew.
+  static int differ_from_cpu_transform(const std::vector<unsigned char>& gl) {
+    g_render.cpu_transform = true;
+    begin_frame();
+    draw_world();
+    const auto cpu = pixels();
+    int differ = 0;
+    for (std::size_t i = 0; i < gl.size(); i += 3) {
+      differ += gl[i] != cpu[i] || gl[i + 1] != cpu[i + 1] || gl[i + 2] != cpu[i + 2];
+    }
+    return differ;
+  }
 };
 
 TEST_F(World, AsteroidAcrossTheWrapIsDrawnAtItsNearImage) {
@@ -139,14 +152,7 @@ TEST_F(World, ReverseViewMirrorsLeftAndRightLikeAMirror) {
   const auto gl = pixels();
   EXPECT_GT(span(gl, 240, {255, 255, 0}).first, 320);  // stays on the right
   // The same through the per-vertex path.
-  g_render.cpu_transform = true;
-  begin_frame();
-  draw_world();
-  const auto cpu = pixels();
-  int differ = 0;
-  for (std::size_t i = 0; i < gl.size(); i += 3) {
-    differ += gl[i] != cpu[i] || gl[i + 1] != cpu[i + 1] || gl[i + 2] != cpu[i + 2];
-  }
+  const int differ = differ_from_cpu_transform(gl);
   EXPECT_LT(differ, 20);
   EXPECT_GT(count(gl, {255, 255, 0}), 500);
 }
@@ -160,14 +166,7 @@ TEST_F(World, TurnedModelsMatchThePerVertexTransform) {
   put(0, KIND_NUKE, ahead, 0.6f, &letter, Matrix3f{0.8f, -0.6f, 0, 0.6f, 0.8f, 0, 0, 0, 1});
   draw_world();
   const auto gl = pixels();
-  g_render.cpu_transform = true;
-  begin_frame();
-  draw_world();
-  const auto cpu = pixels();
-  int differ = 0;
-  for (std::size_t i = 0; i < gl.size(); i += 3) {
-    differ += gl[i] != cpu[i] || gl[i + 1] != cpu[i + 1] || gl[i + 2] != cpu[i + 2];
-  }
+  const int differ = differ_from_cpu_transform(gl);
   EXPECT_GT(count(gl, {255, 255, 0}), 1000);
   EXPECT_LT(differ, 30);
 }

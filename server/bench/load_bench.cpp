@@ -28,6 +28,7 @@
 #include "server/server.h"
 #include "server/world.h"
 #include "startup/settings.h"
+#include "testing/loopback.h"
 
 extern char** environ;
 
@@ -36,17 +37,7 @@ namespace {
 constexpr int CLIENTS = 31;
 constexpr int MARKER_LIFETIME = 1'000'000'000;
 
-int free_udp_port() {
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
+using zbx::test::free_udp_port;
 
 std::string botclient_path() {
   if (const char* p = std::getenv("ZBX_BOTCLIENT")) return p;
@@ -184,10 +175,7 @@ void BM_ServeThirtyOneClients(benchmark::State& state) {
     }
     zbx::g_server_stop.store(1);
     const int waker = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = zbx::test::loopback_address(port);
     while (server.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
       sendto(waker, "xx", 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }

@@ -13,6 +13,7 @@
 #include "server/broadcast.h"
 #include "server/world.h"
 #include "startup/settings.h"
+#include "testing/loopback.h"
 
 namespace {
 
@@ -73,12 +74,7 @@ bool send_loopback(void* context, const std::uint8_t* data, std::size_t length) 
 void BM_BuildAndSendFullSnapshot(benchmark::State& state) {
   fill_world();
   const int receiver = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(receiver, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  socklen_t len = sizeof local;
-  getsockname(receiver, reinterpret_cast<sockaddr*>(&local), &len);
+  const sockaddr_in local = zbx::test::bind_loopback(receiver);
   Loopback link{socket(AF_INET, SOCK_DGRAM, 0), local};
   zbx::SnapshotWriter writer(1024, send_loopback, &link);
   std::uint8_t sink[zbx::DATAGRAM_BUFFER_SIZE];

@@ -21,6 +21,7 @@
 #include "protocol/protocol.h"
 #include "server/world.h"
 #include "startup/settings.h"
+#include "testing/loopback.h"
 
 namespace zbx {
 
@@ -29,30 +30,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-int free_udp_port() {
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
+using test::free_udp_port;
 
 // A client socket on 127.0.0.1 talking to the server under test.
 class TestClient {
  public:
   explicit TestClient(int port) {
     socket_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    server_.sin_family = AF_INET;
-    server_.sin_port = htons(static_cast<std::uint16_t>(port));
-    server_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    test::bind_loopback(socket_);
+    server_ = test::loopback_address(port);
   }
   ~TestClient() { close(socket_); }
   TestClient(const TestClient&) = delete;

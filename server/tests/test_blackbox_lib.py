@@ -237,6 +237,17 @@ def free_port():
         return s.getsockname()[1]
 
 
+def stop_process(proc):
+    """Ends proc if it still runs: asked first, then killed; bounded waits."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(timeout=5)
+
+
 def udp_port_bound(port):
     """Whether some socket is bound to this UDP port, read from /proc so that
     probing never races the server's own bind."""
@@ -300,13 +311,7 @@ class Server:
         (a sanitized build writes them into the same file)."""
         for c in self.clients:
             c.close()
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(timeout=5)
+        stop_process(self.proc)
         self.out.close()
         out = self.output()
         shutil.rmtree(self.home, ignore_errors=True)

@@ -13,20 +13,18 @@ import select
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_blackbox_lib import free_port, stop_process  # noqa: E402
+
 ZBX3D = os.environ.get("ZBX3D", "")
 BUILD = os.environ.get("ZBX_BUILD_DIR", "")
 BOTCLIENT = os.path.join(BUILD, "server", "botclient", "zbx3d-botclient")
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def port_taken(port):
@@ -72,13 +70,7 @@ class Server:
             return f.read()
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(timeout=5)
+        stop_process(self.proc)
         self.out.close()
         shutil.rmtree(self.home, ignore_errors=True)
 

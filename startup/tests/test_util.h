@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "testing/files.h"
 
 namespace zbx::test {
 
@@ -35,16 +35,6 @@ class TempDir {
  private:
   std::string path_;
 };
-
-inline void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A read-only stream over bytes (NULs allowed); close with fclose.
 inline std::FILE* stream_of(const std::string& bytes) {

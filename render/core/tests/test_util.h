@@ -5,8 +5,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "testing/files.h"
 
 namespace zbx::test {
 
@@ -33,7 +34,7 @@ struct TempDir {
   ~TempDir() { std::filesystem::remove_all(path); }
   std::string dir() const { return path.string() + "/"; }
   void write(const std::string& name, const std::string& text) const {
-    std::ofstream(path / name, std::ios::binary) << text;
+    write_file((path / name).string(), text);
   }
 };
 

@@ -1,0 +1,21 @@
+// Whole files for tests: settings files, score tables and images written and
+// read back byte for byte.
+#pragma once
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace zbx::test {
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace zbx::test
