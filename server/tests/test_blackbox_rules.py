@@ -103,7 +103,9 @@ class ShipLife(ServerTestCase):
 
         # Destroyed: out of play, one unit behind a ship explosion, score down.
         dying = ("two", "one", "dm", "solo")
-        seen = watch_all(self, clients, 10, 2,
+        # Where the rocks drift is random: allow a long wait, which ends as
+        # soon as every ship has met one.
+        seen = watch_all(self, clients, 40, 2,
                          {name: (lambda n: n.player(0)["alive"] == 0) for name in dying})
         deaths = {}
         for name in dying:
