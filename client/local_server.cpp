@@ -43,7 +43,7 @@ bool start_server_thread(int keep_settings) {
       keep_settings ? g_server_settings.GAME_PORT : g_local_server.singlePlayerPort;
   g_server_running.store(1);
   try {
-    g_local_server.thread = std::thread(ServerThread, keep_settings);
+    g_local_server.thread = std::thread([keep_settings] { ServerThread(keep_settings); });
   } catch (const std::system_error&) {
     std::puts("Pthread error");
     fatal_exit(1);

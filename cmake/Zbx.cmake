@@ -23,6 +23,9 @@ function(zbx_library name)
 endfunction()
 
 function(zbx_tests name)
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
   if(srcs)
@@ -53,8 +56,6 @@ function(zbx_tests name)
       ENVIRONMENT "${ZBX_TEST_ENV};ZBX3D=$<TARGET_FILE:zbx3d>" LABELS "${name};process" TIMEOUT 600)
   endforeach()
 endfunction()
-
-option(ZBX_BUILD_BENCHMARKS "Build the benchmark programs" ON)
 
 function(zbx_benchmarks name)
   if(NOT ZBX_BUILD_BENCHMARKS)

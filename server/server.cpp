@@ -256,7 +256,7 @@ void signal_started(void* context) {
 
 }  // namespace
 
-void ServerThread(int keep_settings) {
+void ServerThread(int keep_settings, ListeningHook listening) {
   {
     std::lock_guard<std::mutex> lock(world_lock());
     for (ClientSlot& client : g_world.clients) client.inUse = 0;
@@ -298,6 +298,7 @@ void ServerThread(int keep_settings) {
     std::unique_lock<std::mutex> lock(signal.mutex);
     signal.cv.wait(lock, [&signal] { return signal.started; });
   }
+  if (listening != nullptr) listening(g_server_settings.GAME_PORT & 0xFFFF);
 
   ServerReceiveLoop(loop);
 

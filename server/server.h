@@ -15,8 +15,12 @@
 
 namespace zbx {
 
+// Told once, on the server's thread, when the socket is bound to port and the
+// world runs.
+using ListeningHook = void (*)(int port);
+
 // keep_settings 0: load the single-player settings file first.
-void ServerThread(int keep_settings);
+void ServerThread(int keep_settings, ListeningHook listening = nullptr);
 
 // Set to 1 to stop the running server.
 extern std::atomic<int> g_server_stop;

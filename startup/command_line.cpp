@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#ifndef ZBX_VERSION
+#define ZBX_VERSION "unknown"
+#endif
+
 namespace zbx {
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
@@ -35,6 +39,27 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     *target = file;
   }
   return line;
+}
+
+std::string info_text(int argc, const char* const* argv) {
+  if (argc != 2 || argv[1] == nullptr) return {};
+  if (std::strcmp(argv[1], "--version") == 0) return "zbx3d " ZBX_VERSION;
+  if (std::strcmp(argv[1], "--help") != 0) return {};
+  return "Usage: zbx3d [-cf FILE] [-scf FILE] [-ds]\n"
+         "       zbx3d --help | --version\n"
+         "Zorbix, a three-dimensional asteroids game. Without -ds it opens the game\n"
+         "window on the main menu.\n"
+         "\n"
+         "  -cf FILE    client settings, read at start and written by \"Save Settings\n"
+         "              As Defaults\" (default ~/.zbx3d/ZBXConfig)\n"
+         "  -scf FILE   server settings (default ~/.zbx3d/ZBXServerConfig)\n"
+         "  -ds         run a dedicated server: no window, no sound\n"
+         "  --help      print this help and exit\n"
+         "  --version   print the version and exit\n"
+         "\n"
+         "A later option overrides an earlier one; paths hold at most 79 characters.\n"
+         "ZBX3D_DATA_PREFIX names the folder holding the zbx3d/ data tree.\n"
+         "See zbx3d(6).";
 }
 
 void apply_command_line(const CommandLine& line, UserPaths& paths) {

@@ -20,6 +20,10 @@ struct CommandLine {
 // Scans argv[1..argc-1]; later options override earlier ones.
 CommandLine parse_command_line(int argc, const char* const* argv);
 
+// What "--version" or "--help" prints when it is the only word (status 0);
+// empty for every other command line.
+std::string info_text(int argc, const char* const* argv);
+
 // Replaces the client and server settings paths that the command line named.
 void apply_command_line(const CommandLine& line, UserPaths& paths);
 

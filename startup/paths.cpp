@@ -2,15 +2,22 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "startup/settings.h"
 
 #ifndef ZBX3D_DATA_PREFIX
 #define ZBX3D_DATA_PREFIX "/usr/local/share"
+#endif
+#ifndef ZBX3D_RELATIVE_DATADIR
+#define ZBX3D_RELATIVE_DATADIR "../share"
 #endif
 
 namespace zbx {
@@ -34,10 +41,63 @@ bool copy_stream(std::FILE* from, std::FILE* to) {
 
 }  // namespace
 
-const char* data_prefix() {
+const char* data_prefix_override() {
   const char* env = std::getenv("ZBX3D_DATA_PREFIX");
-  if (env != nullptr && env[0] != '\0') return env;
-  return ZBX3D_DATA_PREFIX;
+  return env != nullptr && env[0] != '\0' ? env : nullptr;
+}
+
+std::vector<std::string> data_prefix_candidates(const std::string& exe_dir) {
+  std::vector<std::string> places{ZBX3D_DATA_PREFIX};
+  if (!exe_dir.empty()) {
+    // This install's own layout first, then the other one of the two we make.
+    for (const char* relative : {ZBX3D_RELATIVE_DATADIR, "../share", "../share/games"}) {
+      std::string place = (std::filesystem::path(exe_dir) / relative).lexically_normal().string();
+      if (place.size() > 1 && place.back() == '/') place.pop_back();
+      bool seen = false;
+      for (const std::string& p : places) seen = seen || p == place;
+      if (!seen) places.push_back(place);
+    }
+  }
+  return places;
+}
+
+bool holds_data_tree(const std::string& prefix) {
+  std::error_code error;
+  return std::filesystem::is_directory(std::filesystem::path(prefix) / "zbx3d", error);
+}
+
+std::string executable_dir() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : exe.parent_path().string();
+}
+
+const char* data_prefix() {
+  if (const char* env = data_prefix_override()) return env;
+  // Looked up once: the install does not move while the game runs.
+  static const std::string found = [] {
+    const std::vector<std::string> places = data_prefix_candidates(executable_dir());
+    for (const std::string& place : places) {
+      if (holds_data_tree(place)) return place;
+    }
+    return places.front();
+  }();
+  return found.c_str();
+}
+
+bool check_data_tree(std::string& message) {
+  std::vector<std::string> places;
+  if (const char* env = data_prefix_override()) {
+    places.push_back(env);
+  } else {
+    places = data_prefix_candidates(executable_dir());
+  }
+  for (const std::string& place : places) {
+    if (holds_data_tree(place)) return true;
+  }
+  message = "Cannot find the game data: no zbx3d folder in";
+  for (std::size_t i = 0; i < places.size(); ++i) message += (i == 0 ? " " : ", ") + places[i];
+  return false;
 }
 
 void fatal_exit(int status) {

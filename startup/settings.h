@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace zbx {
 
@@ -134,8 +135,15 @@ int prepare_user_dir(const char* home, UserPaths& paths, std::string& message);
 // Copies the shared default file name into directory; 1 on success, 0 if not.
 int install_default_file(const char* directory, const char* name);
 
-// Data prefix: $ZBX3D_DATA_PREFIX if set and not empty, else the compiled-in one.
+// Data prefix: $ZBX3D_DATA_PREFIX if set and not empty; else the first of
+// data_prefix_candidates that holds a zbx3d/ folder (the compiled-in prefix
+// when none does).
 const char* data_prefix();
+// Where the data tree is looked for without $ZBX3D_DATA_PREFIX: the
+// compiled-in prefix, then places relative to the program's folder exe_dir.
+std::vector<std::string> data_prefix_candidates(const std::string& exe_dir);
+// False, with one line naming every place looked at, when no data tree exists.
+bool check_data_tree(std::string& message);
 
 // Flush standard output and end the process at once with the status, without
 // running static destructors (other threads may still run).

@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/deps.sh
-tools/build.sh build
+tools/build.sh build -DBUILD_TESTING=OFF
 export ZBX3D_DATA_PREFIX="$PWD/share"
 exec build/startup/entry/zbx3d "$@"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs the whole test suite, once per
-# build flavour named in ZBX_TEST_SUITES (default: all three: "plain", "asan" for
-# AddressSanitizer+UndefinedBehaviorSanitizer and "tsan" for ThreadSanitizer).
+# suite named in ZBX_TEST_SUITES (default: all of them): "plain", "package"
+# (the .deb built and checked, tools/package.sh), "asan" for
+# AddressSanitizer+UndefinedBehaviorSanitizer and "tsan" for ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/deps.sh
+tools/deps.sh test
 HOME="$(mktemp -d)"   # tests never touch the real home directory
 export HOME
 trap 'rm -rf "$HOME"' EXIT
@@ -14,13 +15,14 @@ run_suite() {
   local dir="$1"
   shift
   echo "== $dir"
-  tools/build.sh "$dir" "$@"
+  tools/build.sh "$dir" -DBUILD_TESTING=ON "$@"
   (cd "$dir" && ctest --output-on-failure -j2 --timeout 900)
 }
 
-for suite in ${ZBX_TEST_SUITES:-plain asan tsan}; do
+for suite in ${ZBX_TEST_SUITES:-plain package asan tsan}; do
   case "$suite" in
     plain) run_suite build ;;
+    package) echo "== build-deb"; tools/package.sh build-deb ;;
     asan) run_suite build-asan -DZBX_SANITIZE=address,undefined -DZBX_BUILD_BENCHMARKS=OFF ;;
     # Mesa's own rasteriser threads are invisible to ThreadSanitizer and slow
     # the instrumented game down past what the GUI tests allow: draw on the

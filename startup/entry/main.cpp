@@ -2,16 +2,45 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "server/server.h"
 #include "startup/command_line.h"
 #include "startup/entry/client_main.h"
 #include "startup/settings.h"
 
+namespace {
+
+// Operators see where a dedicated server listens; standard output keeps the
+// server's own lines.
+void say_listening(int port) {
+  const zbx::ServerSettings& s = zbx::g_server_settings;
+  const int type = s.MAX_NUMBER_OF_PLAYERS == 1 ? 0 : s.GAME_TYPE;
+  const char* name = type == 0 ? "single player" : type == 2 ? "deathmatch" : "lives and points";
+  std::fprintf(stderr,
+               "zbx3d: dedicated server listening on UDP port %d (all addresses), "
+               "up to %d players, game type %d (%s)\n",
+               port, s.MAX_NUMBER_OF_PLAYERS, type, name);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // Server lines such as "Adding Player 1" must reach a pipe at once.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+  // Answered before anything is looked at or created.
+  if (const std::string info = zbx::info_text(argc, argv); !info.empty()) {
+    std::printf("%s\n", info.c_str());
+    return 0;
+  }
+  // Without its data the game cannot run; leave ~/.zbx3d unmade, so a later
+  // run with the data in place still installs the default files.
+  if (std::string message; !zbx::check_data_tree(message)) {
+    std::printf("%s\n", message.c_str());
+    return 1;
+  }
 
   zbx::prepare_user_files();
 
@@ -26,7 +55,7 @@ int main(int argc, char** argv) {
   zbx::load_server_settings(zbx::g_paths.server_settings.c_str());
 
   if (line.dedicated) {
-    zbx::ServerThread(1);
+    zbx::ServerThread(1, say_listening);
     // Every server thread has ended; skip static destructors all the same.
     zbx::fatal_exit(0);
   }

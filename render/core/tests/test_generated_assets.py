@@ -1,4 +1,4 @@
-"""The committed models and texture are exactly what the generators make."""
+"""The committed models, texture and icons are exactly what the generators make."""
 import filecmp
 import os
 import subprocess
@@ -20,6 +20,13 @@ with tempfile.TemporaryDirectory() as tmp:
                    check=True, timeout=120)
     if not filecmp.cmp(rgb, os.path.join(share, "textures", "explosion.rgb"), shallow=False):
         failures.append("explosion.rgb")
+    subprocess.run([sys.executable, os.path.join(root, "tools", "gen_icon.py"), tmp],
+                   check=True, timeout=300)
+    for size in [16, 32, 48, 64, 128, 256]:
+        icon = os.path.join("hicolor", "%dx%d" % (size, size), "apps", "zorbix.png")
+        if not filecmp.cmp(os.path.join(tmp, icon), os.path.join(root, "dist", "icons", icon),
+                           shallow=False):
+            failures.append(icon)
 if failures:
     print("differ from their generators:", ", ".join(failures))
     sys.exit(1)

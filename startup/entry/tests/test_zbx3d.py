@@ -68,6 +68,27 @@ class Zbx3dStartup(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertEqual(r.stdout, "\nUsage: %s -cf Configuration_Filename\n" % ZBX3D)
 
+    def test_version_and_help_alone_answer_with_status_0_and_touch_nothing(self):
+        r = self.run_zbx("--version", HOME=None)
+        self.assertEqual((r.returncode, r.stdout), (0, "zbx3d 1.0.0\n"))
+        r = self.run_zbx("--help")
+        self.assertEqual(r.returncode, 0)
+        for option in ("-cf FILE", "-scf FILE", "-ds", "--help", "--version"):
+            self.assertIn(option, r.stdout)
+        self.assertFalse(os.path.exists(self.userdir))
+        for words in (["--version", "-ds"], ["--help", "x"], ["-ds", "--version"]):
+            r = self.run_zbx(*words)
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(r.stdout, "\nUsage: %s -cf Configuration_Filename\n" % ZBX3D)
+
+    def test_data_prefix_without_a_data_tree_is_refused_first(self):
+        empty = os.path.join(self.tmp, "empty")
+        os.mkdir(empty)
+        r = self.run_zbx("-ds", ZBX3D_DATA_PREFIX=empty)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stdout, "Cannot find the game data: no zbx3d folder in %s\n" % empty)
+        self.assertFalse(os.path.exists(self.userdir))
+
     def test_existing_directory_is_left_as_it_is(self):
         self.run_zbx("--bogus")
         os.remove(os.path.join(self.userdir, "ZBXConfig"))
