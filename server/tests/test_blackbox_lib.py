@@ -279,9 +279,11 @@ class Server:
                 f.write("%s=%s\n" % (key, value))
         self.out_path = os.path.join(self.home, "server.out")
         self.out = open(self.out_path, "w")
+        # Standard error holds the "listening" line and any sanitizer report.
+        self.err = open(os.path.join(self.home, "server.err"), "w")
         env = dict(os.environ, HOME=self.home)
         self.proc = subprocess.Popen([ZBX3D, "-ds", "-scf", self.conf], stdout=self.out,
-                                     stderr=subprocess.STDOUT, env=env)
+                                     stderr=self.err, env=env)
         deadline = time.time() + 10
         while time.time() < deadline and self.proc.poll() is None:
             if udp_port_bound(self.port):
@@ -313,7 +315,9 @@ class Server:
             c.close()
         stop_process(self.proc)
         self.out.close()
-        out = self.output()
+        self.err.close()
+        with open(os.path.join(self.home, "server.err")) as f:
+            out = self.output() + f.read()
         shutil.rmtree(self.home, ignore_errors=True)
         marks = ("Sanitizer", "runtime error:")
         return "".join(line for line in out.splitlines(True) if any(m in line for m in marks))

@@ -125,8 +125,10 @@ class Server:
                 f.write("%s=%s\n" % (key, value))
         self.out_path = os.path.join(self.home, "server.out")
         self.out = open(self.out_path, "w")
+        # Standard error holds the "listening" line and any sanitizer report.
+        self.err = open(os.path.join(self.home, "server.err"), "w")
         self.proc = subprocess.Popen([ZBX3D, "-ds", "-scf", self.conf], stdout=self.out,
-                                     stderr=subprocess.STDOUT,
+                                     stderr=self.err,
                                      env=dict(os.environ, HOME=self.home))
         deadline = time.time() + 5
         while time.time() < deadline and not port_taken(self.port):
@@ -145,6 +147,7 @@ class Server:
                 self.proc.kill()
                 self.proc.wait()
         self.out.close()
+        self.err.close()
         shutil.rmtree(self.home, ignore_errors=True)
 
 

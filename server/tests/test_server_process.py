@@ -58,8 +58,10 @@ class Server:
         self.out_path = os.path.join(self.home, "server.out")
         env = dict(os.environ, HOME=self.home)
         self.out = open(self.out_path, "w")
+        # Standard error holds the "listening" line and any sanitizer report.
+        self.err = open(os.path.join(self.home, "server.err"), "w")
         self.proc = subprocess.Popen([ZBX3D, "-ds", "-scf", self.conf], stdout=self.out,
-                                     stderr=subprocess.STDOUT, env=env)
+                                     stderr=self.err, env=env)
         deadline = time.time() + 5
         while time.time() < deadline and not port_taken(self.port):
             time.sleep(0.02)
@@ -72,6 +74,7 @@ class Server:
     def close(self):
         stop_process(self.proc)
         self.out.close()
+        self.err.close()
         shutil.rmtree(self.home, ignore_errors=True)
 
     def bot(self, *args, timeout=60):
