@@ -1,10 +1,11 @@
 #include "client/mirror.h"
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "client/hooks.h"
-#include "render/core/model.h"
-#include "render/core/view.h"
+#include "protocol/torus.h"
 
 namespace zbx {
 
@@ -41,10 +42,7 @@ void apply_presence(WorldMirror& mirror, const PresenceMessage& m) {
 void apply_player_message(WorldMirror& mirror, const PlayerMessage& m, int& warpLoop) {
   if (m.slot < 0 || m.slot >= MAX_PLAYERS) return;
   auto& entry = mirror.players[m.slot];
-  if (!entry) {
-    entry = std::make_unique<MirrorPlayer>();
-    entry->model = g_models[0].get();
-  }
+  if (!entry) entry = std::make_unique<MirrorPlayer>();
   MirrorPlayer& p = *entry;
   p.position = m.position;
   p.score = m.score;
@@ -84,13 +82,6 @@ void apply_object_message(WorldMirror& mirror, const ObjectMessage& m) {
   o.orientation = m.orientation;
   o.kind = m.kind;
   o.size = m.size;
-  if (m.kind == KIND_ASTEROID) {
-    o.model = g_asteroid_meshes[m.slot].get();
-  } else if (m.kind < 0 || m.kind >= MODEL_SLOTS) {
-    o.model = nullptr;  // no such model: not drawn
-  } else if (g_models[m.kind]) {
-    o.model = g_models[m.kind].get();
-  }
 }
 
 void apply_sound_event(const WorldMirror& mirror, const SoundEventMessage& m) {
@@ -106,6 +97,23 @@ void apply_sound_event(const WorldMirror& mirror, const SoundEventMessage& m) {
 Vector3f sound_position(Vector3f p, Vector3f own, const Matrix3f& flightOrientation,
                         float worldWidth) {
   return to_camera(wrapped_offset(p, own, worldWidth), flightOrientation);
+}
+
+bool compare_scores(const PlayerSlots& players, int a, int b) {
+  const MirrorPlayer* pa = players[static_cast<std::size_t>(a)].get();
+  const MirrorPlayer* pb = players[static_cast<std::size_t>(b)].get();
+  if (pa && pb && pa->score != pb->score) return pa->score > pb->score;
+  if (pa && !pb) return true;
+  if (!pa && pb) return false;
+  return a < b;
+}
+
+std::array<int, MAX_PLAYERS> scoreboard_order(const PlayerSlots& players) {
+  std::array<int, MAX_PLAYERS> slots;
+  std::iota(slots.begin(), slots.end(), 0);
+  std::sort(slots.begin(), slots.end(),
+            [&players](int a, int b) { return compare_scores(players, a, b); });
+  return slots;
 }
 
 }  // namespace zbx

@@ -1,6 +1,9 @@
-# Every folder is one static library made of the .cpp files directly in it;
-# its tests are tests/*_test.cpp (one GoogleTest binary) plus tests/*_test.sh
-# and tests/test_*.py (process-level tests); benchmarks are bench/*.cpp.
+# Every folder is one static library made of the .cpp files directly in it.
+# Its public headers live in include/<folder>/ and are all another library
+# can reach; the headers beside the .cpp files are its own. Its tests are
+# tests/*_test.cpp (one GoogleTest binary) plus tests/*_test.sh and
+# tests/test_*.py (process-level tests); benchmarks are bench/*.cpp. Tests and
+# benchmarks see the library's own headers too.
 
 set(ZBX_TEST_ENV
   "ZBX3D_DATA_PREFIX=${PROJECT_SOURCE_DIR}/share"
@@ -11,16 +14,15 @@ set(ZBX_TEST_ENV
 function(zbx_library name)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(srcs)
-    add_library(${name} STATIC ${srcs})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC ${A_DEPS} Threads::Threads)
-  else()  # a folder whose code is still to come
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} INTERFACE ${A_DEPS} Threads::Threads)
-  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include
+    PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${A_DEPS} Threads::Threads)
 endfunction()
+
+# Test support shared by every folder's tests and benchmarks (testing/).
+add_library(zbx_testing INTERFACE)
+target_include_directories(zbx_testing INTERFACE ${PROJECT_SOURCE_DIR}/testing/include)
 
 function(zbx_tests name)
   if(NOT BUILD_TESTING)
@@ -37,7 +39,8 @@ function(zbx_tests name)
     if(TARGET ${name})
       target_link_libraries(${name}_tests PRIVATE ${name})
     endif()
-    target_link_libraries(${name}_tests PRIVATE ${A_DEPS} GTest::gtest GTest::gmock)
+    target_include_directories(${name}_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${name}_tests PRIVATE ${A_DEPS} zbx_testing GTest::gtest GTest::gmock)
     # The binary's own main() sets the test environment (cmake/test_main.cpp).
     gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
       TEST_PREFIX "${name}." PROPERTIES LABELS ${name})
@@ -66,7 +69,8 @@ function(zbx_benchmarks name)
   foreach(src ${srcs})
     get_filename_component(base ${src} NAME_WE)
     add_executable(${base} ${src})
-    target_link_libraries(${base} PRIVATE ${name} ${A_DEPS} benchmark::benchmark)
+    target_include_directories(${base} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${base} PRIVATE ${name} ${A_DEPS} zbx_testing benchmark::benchmark)
     set_target_properties(${base} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
   endforeach()
 endfunction()

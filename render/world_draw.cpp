@@ -127,9 +127,9 @@ void draw_triangle(const Vector3f (&points)[3], const Colour3f (&colours)[3]) {
   glEnd();
 }
 
-void draw_oriented_model(const MirrorObject& entity) {
+void draw_oriented_model(const MirrorObject& entity, const Model* model) {
   const MirrorPlayer* own = own_player();
-  if (own == nullptr || entity.model == nullptr) return;
+  if (own == nullptr || model == nullptr) return;
   const Camera camera = own_camera(*own);
   const Vector3f c = camera_point(camera, entity.position);
   // Centre behind the camera: the whole entity goes, whatever would reach into view.
@@ -150,34 +150,34 @@ void draw_oriented_model(const MirrorObject& entity) {
   for (float x : a) {
     if (!std::isfinite(x)) return;
   }
-  if (face_count(*entity.model) <= 0) return;
+  if (face_count(*model) <= 0) return;
   if (g_render.cpu_transform) {
     // Each corner placed in the world about the entity, then seen from the camera.
     const Vector3f d = wrapped_offset(entity.position, camera.position, camera.world_width);
-    draw_faces(*entity.model,
+    draw_faces(*model,
                [&](Vector3f v) { return to_camera(model_offset(d, entity.size, o, v), f); });
     return;
   }
-  draw_mesh(*entity.model, a, c, camera.reverse);
+  draw_mesh(*model, a, c, camera.reverse);
 }
 
-void draw_facing_model(const MirrorObject& object) {
+void draw_facing_model(const MirrorObject& object, const Model* model) {
   const MirrorPlayer* own = own_player();
-  if (own == nullptr || object.model == nullptr) return;
+  if (own == nullptr || model == nullptr) return;
   const Camera camera = own_camera(*own);
   const Vector3f c = camera_point(camera, object.position);
   if (!centre_in_view(view_z(c.z, camera.reverse))) return;
   if (!finite(c) || !std::isfinite(object.size)) return;
   const float s = object.size;
-  if (face_count(*object.model) <= 0) return;
+  if (face_count(*model) <= 0) return;
   if (g_render.cpu_transform) {
-    draw_faces(*object.model, [&](Vector3f v) {
+    draw_faces(*model, [&](Vector3f v) {
       return Vector3f{c.x + s * v.x, c.y + s * v.y, c.z + s * v.z};
     });
     return;
   }
   const float a[9] = {s, 0, 0, 0, s, 0, 0, 0, s};
-  draw_mesh(*object.model, a, c, camera.reverse);
+  draw_mesh(*model, a, c, camera.reverse);
 }
 
 void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float centre_alpha,
@@ -263,7 +263,9 @@ void draw_world() {
   const int own_slot = g_mirror.join.slot;
   for (int i = 0; i < MAX_PLAYERS; ++i) {
     const MirrorPlayer* player = g_mirror.players[i].get();
-    if (player != nullptr && i != own_slot && player->alive) draw_oriented_model(*player);
+    if (player != nullptr && i != own_slot && player->alive) {
+      draw_oriented_model(*player, g_models[0].get());
+    }
   }
   clear_translucent(g_world_pass.translucent);
   for (int i = 0; i < MAX_OBJECTS; ++i) {
@@ -274,13 +276,13 @@ void draw_world() {
       case KIND_ARMOR_POWERUP:
       case KIND_NUKE_POWERUP:
       case KIND_WARP_POWERUP:
-        draw_facing_model(*object);
+        draw_facing_model(*object, model_for_kind(object->kind, i));
         add_translucent_entity(camera, object->position, i, TRANSLUCENT_POWERUP);
         break;
       case KIND_SHOT:
       case KIND_ASTEROID:
       case KIND_NUKE:
-        draw_oriented_model(*object);
+        draw_oriented_model(*object, model_for_kind(object->kind, i));
         break;
       case KIND_NUKE_EXPLOSION:
         add_translucent_entity(camera, object->position, i, TRANSLUCENT_NUKE_EXPLOSION);

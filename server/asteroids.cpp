@@ -1,13 +1,13 @@
 // New asteroids and the fragments of a hit one, within the count and
 // total-size limits.
-#include "server/asteroids.h"
+#include "asteroids.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 
-#include "server/motion.h"
-#include "server/world.h"
+#include "motion.h"
+#include "world.h"
 #include "startup/settings.h"
 
 namespace zbx {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "server/motion.h"
-#include "server/rules.h"
+#include "motion.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {

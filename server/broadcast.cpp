@@ -1,6 +1,6 @@
 // Broadcast threads: each sends its client a snapshot of the world every
 // NET_SLEEP_TIME milliseconds, built and sent under the world lock.
-#include "server/broadcast.h"
+#include "broadcast.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "protocol/protocol.h"
-#include "server/world.h"
+#include "world.h"
 
 namespace zbx {
 

@@ -7,9 +7,9 @@
 #include <xmmintrin.h>
 #endif
 
-#include "server/asteroids.h"
-#include "server/motion.h"
-#include "server/rules.h"
+#include "asteroids.h"
+#include "motion.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {

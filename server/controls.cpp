@@ -2,8 +2,8 @@
 // inputs and requests on the ship; the world step acts on them.
 #include <algorithm>
 
-#include "server/motion.h"
-#include "server/rules.h"
+#include "motion.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {

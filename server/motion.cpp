@@ -1,10 +1,11 @@
 // Rotations, movement with wrap-around, ship turning and thrust, torus
 // distances and free spawn positions.
-#include "server/motion.h"
+#include "motion.h"
 
 #include <cmath>
 #include <cstdlib>
 
+#include "protocol/torus.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -55,31 +56,10 @@ void rotate(Matrix3f& m, int axis, int mode, float degrees) {
   m = mode == 2 ? multiply(r, m) : multiply(m, r);
 }
 
-float wrap_down(float coordinate, float w) {
-  if (coordinate > w) {
-    return static_cast<float>(static_cast<double>(coordinate) - 2.0 * static_cast<double>(w));
-  }
-  return coordinate;
-}
-
-float wrap_up(float coordinate, float w) {
-  if (coordinate < -w) {
-    return static_cast<float>(static_cast<double>(coordinate) + 2.0 * static_cast<double>(w));
-  }
-  return coordinate;
-}
-
 float axis_distance(float a, float b, float w) {
   float d = std::fabs(a - b);
   const float across = 2.0f * w - d;
   return across < d ? across : d;
-}
-
-float nearest_offset(float target, float from, float w) {
-  float d = target - from;
-  if (d > w) d -= 2.0f * w;
-  if (d < -w) d += 2.0f * w;
-  return d;
 }
 
 // One grid coordinate of a spawn candidate: W * (k / 25), k in -25..24.
@@ -113,12 +93,9 @@ void move(WorldObject& record) {
   p.x += record.velocity.x;
   p.y += record.velocity.y;
   p.z += record.velocity.z;
-  p.x = wrap_down(p.x, w);
-  p.y = wrap_down(p.y, w);
-  p.z = wrap_down(p.z, w);
-  p.x = wrap_up(p.x, w);
-  p.y = wrap_up(p.y, w);
-  p.z = wrap_up(p.z, w);
+  p.x = fold(p.x, w);
+  p.y = fold(p.y, w);
+  p.z = fold(p.z, w);
 }
 
 void turn_object(WorldObject& object) {
@@ -161,13 +138,8 @@ float torus_distance(Vector3f a, Vector3f b) {
 }
 
 Vector3f local_offset(const Ship& ship, Vector3f target) {
-  const float w = g_server_settings.WORLD_WIDTH;
-  const float dx = nearest_offset(target.x, ship.position.x, w);
-  const float dy = nearest_offset(target.y, ship.position.y, w);
-  const float dz = nearest_offset(target.z, ship.position.z, w);
-  const Matrix3f& m = ship.orientation;
-  return Vector3f{m[0] * dx + m[1] * dy + m[2] * dz, m[3] * dx + m[4] * dy + m[5] * dz,
-                  m[6] * dx + m[7] * dy + m[8] * dz};
+  return to_camera(wrapped_offset(target, ship.position, g_server_settings.WORLD_WIDTH),
+                   ship.orientation);
 }
 
 Vector3f random_clear_position() {

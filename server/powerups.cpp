@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "server/rules.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {

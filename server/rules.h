@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "server/world.h"
+#include "world.h"
 
 namespace zbx {
 

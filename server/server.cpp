@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "protocol/protocol.h"
-#include "server/broadcast.h"
-#include "server/motion.h"
-#include "server/rules.h"
-#include "server/simulation.h"
-#include "server/world.h"
+#include "broadcast.h"
+#include "motion.h"
+#include "rules.h"
+#include "simulation.h"
+#include "world.h"
 #include "startup/settings.h"
 
 namespace zbx {

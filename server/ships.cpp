@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "server/motion.h"
-#include "server/rules.h"
+#include "motion.h"
+#include "rules.h"
+#include "protocol/torus.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -34,13 +35,8 @@ void give_start_energy(Ship& ship) {
 }  // namespace
 
 Vector3f wrap_position(Vector3f p) {
-  const double w = g_server_settings.WORLD_WIDTH;
-  auto wrap = [w](float c) {
-    if (c > w) c = static_cast<float>(c - 2.0 * w);
-    if (c < -w) c = static_cast<float>(c + 2.0 * w);
-    return c;
-  };
-  return {wrap(p.x), wrap(p.y), wrap(p.z)};
+  const float w = g_server_settings.WORLD_WIDTH;
+  return {fold(p.x, w), fold(p.y, w), fold(p.z, w)};
 }
 
 Vector3f limit_velocity(Vector3f v) {

@@ -1,5 +1,5 @@
 // The simulation thread and its paced loop.
-#include "server/simulation.h"
+#include "simulation.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,11 +9,11 @@
 #include <mutex>
 #include <thread>
 
-#include "server/asteroids.h"
-#include "server/motion.h"
-#include "server/rules.h"
+#include "asteroids.h"
+#include "motion.h"
+#include "rules.h"
 #include "server/server.h"
-#include "server/world.h"
+#include "world.h"
 #include "startup/settings.h"
 
 namespace zbx {

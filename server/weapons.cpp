@@ -1,7 +1,7 @@
 // Shots, nukes, and the explosion objects that mark where things were destroyed.
 #include <memory>
 
-#include "server/rules.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {

@@ -1,13 +1,13 @@
 // World tables, counters, sound queues and the operations that create, reset
 // and remove their records.
-#include "server/world.h"
+#include "world.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "server/motion.h"
-#include "server/rules.h"
+#include "motion.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sound/wav.h"
+#include "wav.h"
 #include "startup/settings.h"
 
 namespace zbx {

@@ -1,4 +1,4 @@
-#include "sound/wav.h"
+#include "wav.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 tools/deps.sh
 tools/build.sh build -DBUILD_TESTING=OFF
 export ZBX3D_DATA_PREFIX="$PWD/share"
-exec build/startup/entry/zbx3d "$@"
+exec build/zbx3d "$@"

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <type_traits>
 
-#include "client/tests/game_fixture.h"
+#include "game_fixture.h"
 #include "server/server.h"
 
 namespace zbx {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "client/tests/game_fixture.h"
+#include "game_fixture.h"
 
 namespace zbx {
 namespace {

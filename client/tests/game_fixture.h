@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "client/tests/support.h"
+#include "support.h"
 
 namespace zbx::test {
 

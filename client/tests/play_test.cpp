@@ -2,7 +2,7 @@
 // scripted peer that records every key event and update.
 #include <gtest/gtest.h>
 
-#include "client/tests/game_fixture.h"
+#include "game_fixture.h"
 
 namespace zbx {
 namespace {

@@ -2,7 +2,7 @@
 // on a free port of 127.0.0.1.
 #include <gtest/gtest.h>
 
-#include "client/tests/support.h"
+#include "support.h"
 #include "server/server.h"
 #include "testing/files.h"
 #include "testing/loopback.h"

@@ -5,7 +5,7 @@ whether the client survived, its resident memory over time and its frame
 rate. Frames are counted by a tiny preloaded library around glXSwapBuffers,
 so the game itself is run unchanged.
 
-    ZBX3D=build/startup/entry/zbx3d python3 menus/bench/gui_soak.py [--seconds 300]
+    ZBX3D=build/zbx3d python3 menus/bench/gui_soak.py [--seconds 300]
 
 Not a ctest test: it takes minutes and its figures depend on the machine."""
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "client/mirror.h"
-#include "menus/tests/menu_session.h"
+#include "menu_session.h"
 #include "server/server.h"
 #include "testing/loopback.h"
 

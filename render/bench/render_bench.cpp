@@ -25,7 +25,7 @@
 #include "client/mirror.h"
 #include "render/core/model.h"
 #include "render/core/view.h"
-#include "render/harness/scene.h"
+#include "scene.h"
 #include "render/render.h"
 #include "startup/settings.h"
 
@@ -104,12 +104,14 @@ TriangleArrays transformed_asteroids() {
   auto& positions = arrays.positions;
   auto& colours = arrays.colours;
   const zbx::MirrorPlayer& own = *zbx::own_player();
-  for (const auto& object : zbx::g_mirror.objects) {
-    if (object == nullptr || object->model == nullptr) continue;
+  for (int slot = 0; slot < zbx::MAX_OBJECTS; ++slot) {
+    const zbx::MirrorObject* object = zbx::g_mirror.objects[slot].get();
+    const zbx::Model* model = object ? zbx::model_for_kind(object->kind, slot) : nullptr;
+    if (model == nullptr) continue;
     const zbx::Vector3f d =
         zbx::wrapped_offset(object->position, own.position, zbx::g_mirror.join.worldWidth);
-    for (int f = 0; f < zbx::face_count(*object->model); ++f) {
-      const zbx::Face face = zbx::face_corners(*object->model, f);
+    for (int f = 0; f < zbx::face_count(*model); ++f) {
+      const zbx::Face face = zbx::face_corners(*model, f);
       for (int k = 0; k < 3; ++k) {
         const zbx::Vector3f c = zbx::to_camera(
             zbx::model_offset(d, object->size, object->orientation, face.position[k]),

@@ -1,11 +1,9 @@
-// Arithmetic of the world view, the radar, the gauges and the scoreboard.
+// Arithmetic of the world view, the radar and the gauges.
 #include "render/core/view.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-
-#include "client/mirror.h"
 
 namespace zbx {
 
@@ -13,32 +11,13 @@ namespace {
 
 constexpr float TWO_PI = 6.2831855f;
 
-float fold(float d, float w) {
-  if (d > w) d = static_cast<float>(d - 2.0 * w);
-  if (d < -w) d = static_cast<float>(d + 2.0 * w);
-  return d;
-}
-
-float dot(const Matrix3f& m, int row, const Vector3f& v) {
-  const std::size_t r = static_cast<std::size_t>(row) * 3;
-  return m[r] * v.x + m[r + 1] * v.y + m[r + 2] * v.z;
-}
-
 float length(const Vector3f& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 
 }  // namespace
 
-Vector3f wrapped_offset(Vector3f p, Vector3f own, float W) {
-  return {fold(p.x - own.x, W), fold(p.y - own.y, W), fold(p.z - own.z, W)};
-}
-
-Vector3f to_camera(Vector3f d, const Matrix3f& flightOrientation) {
-  return {dot(flightOrientation, 0, d), dot(flightOrientation, 1, d), dot(flightOrientation, 2, d)};
-}
-
 Vector3f model_offset(Vector3f d, float size, const Matrix3f& orientation, Vector3f v) {
-  return {d.x + size * dot(orientation, 0, v), d.y + size * dot(orientation, 1, v),
-          d.z + size * dot(orientation, 2, v)};
+  return {d.x + size * row_dot(orientation, 0, v), d.y + size * row_dot(orientation, 1, v),
+          d.z + size * row_dot(orientation, 2, v)};
 }
 
 void clear_translucent(TranslucentList& list) {
@@ -161,23 +140,6 @@ int gauge_length(int value, int maximum) {
   if (maximum <= 0 || value <= 0) return 0;
   long long v = std::min(value, maximum);
   return static_cast<int>(v * GAUGE_FULL / maximum);
-}
-
-bool compare_scores(const PlayerSlots& players, int a, int b) {
-  const MirrorPlayer* pa = players[static_cast<std::size_t>(a)].get();
-  const MirrorPlayer* pb = players[static_cast<std::size_t>(b)].get();
-  if (pa && pb && pa->score != pb->score) return pa->score > pb->score;
-  if (pa && !pb) return true;
-  if (!pa && pb) return false;
-  return a < b;
-}
-
-std::array<int, MAX_PLAYERS> scoreboard_order(const PlayerSlots& players) {
-  std::array<int, MAX_PLAYERS> slots;
-  std::iota(slots.begin(), slots.end(), 0);
-  std::sort(slots.begin(), slots.end(),
-            [&players](int a, int b) { return compare_scores(players, a, b); });
-  return slots;
 }
 
 }  // namespace zbx

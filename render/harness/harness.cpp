@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "client/client.h"
-#include "render/harness/scene.h"
+#include "scene.h"
 #include "render/render.h"
 #include "startup/settings.h"
 

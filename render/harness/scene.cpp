@@ -1,5 +1,5 @@
 // Scripted worlds for the render harness and benchmarks.
-#include "render/harness/scene.h"
+#include "scene.h"
 
 #include <GL/gl.h>
 
@@ -37,7 +37,6 @@ MirrorObject& put_object(int slot, int kind, Vector3f position, float size,
   object->size = size;
   object->position = position;
   object->orientation = orientation;
-  object->model = model_for_kind(kind, slot);
   g_mirror.objects[slot] = std::move(object);
   return *g_mirror.objects[slot];
 }
@@ -49,7 +48,6 @@ MirrorPlayer& put_player(int slot, const char* name, int score, Vector3f positio
   player->score = score;
   player->lives = 3;
   player->alive = 1;
-  player->model = g_models[0].get();
   player->orientation = IDENTITY_MATRIX;
   player->flightOrientation = IDENTITY_MATRIX;
   std::snprintf(player->name, sizeof player->name, "%s", name);
@@ -163,8 +161,11 @@ void draw_asteroids_only() {
   std::lock_guard<std::mutex> hold(mirror_mutex());
   begin_frame();
   reset_view();
-  for (const auto& object : g_mirror.objects) {
-    if (object != nullptr && object->kind == KIND_ASTEROID) draw_oriented_model(*object);
+  for (int slot = 0; slot < MAX_OBJECTS; ++slot) {
+    const MirrorObject* object = g_mirror.objects[slot].get();
+    if (object != nullptr && object->kind == KIND_ASTEROID) {
+      draw_oriented_model(*object, model_for_kind(KIND_ASTEROID, slot));
+    }
   }
 }
 

@@ -17,7 +17,7 @@
 #include "client/mirror.h"
 #include "render/core/view.h"
 #include "render/render.h"
-#include "render/tests/gl_session.h"
+#include "gl_session.h"
 
 namespace zbx {
 namespace {

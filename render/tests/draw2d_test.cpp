@@ -12,7 +12,7 @@
 #include <string>
 
 #include "render/render.h"
-#include "render/tests/gl_session.h"
+#include "gl_session.h"
 
 namespace zbx {
 namespace {

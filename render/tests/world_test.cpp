@@ -12,7 +12,7 @@
 #include "render/core/model.h"
 #include "render/core/starfield.h"
 #include "render/render.h"
-#include "render/tests/gl_session.h"
+#include "gl_session.h"
 
 namespace zbx {
 namespace {
@@ -64,15 +64,26 @@ class World : public GlTest {
   }
   void TearDown() override {
     clear_mesh_cache();
+    for (auto& m : g_models) m.reset();
+    for (auto& m : g_asteroid_meshes) m.reset();
     GlTest::TearDown();
+  }
+  // The drawing picks a model by kind (asteroids: by slot): model, copied,
+  // becomes that table entry, or empties it.
+  static void use_model(std::unique_ptr<Model>& entry, const Model* model) {
+    entry = model ? std::make_unique<Model>(*model) : nullptr;
   }
   MirrorObject& put(int slot, int kind, Vector3f position, float size, const Model* model,
                     const Matrix3f& orientation = IDENTITY_MATRIX) {
+    if (kind == KIND_ASTEROID) {
+      use_model(g_asteroid_meshes[slot], model);
+    } else if (kind >= 0 && kind < MODEL_SLOTS) {
+      use_model(g_models[kind], model);
+    }
     auto o = std::make_unique<MirrorObject>();
     o->kind = kind;
     o->position = position;
     o->size = size;
-    o->model = model;
     o->orientation = orientation;
     g_mirror.objects[slot] = std::move(o);
     return *g_mirror.objects[slot];
@@ -243,7 +254,7 @@ TEST_F(World, NothingBadReachesGlFromBrokenOrDegenerateRecords) {
   other->size = 0.2f;
   other->alive = 1;
   other->shieldActive = 1;
-  other->model = &red;
+  use_model(g_models[0], &red);
   other->orientation = IDENTITY_MATRIX;
   g_mirror.players[1] = std::move(other);
   set_overlay_projection();

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "server/server.h"
-#include "server/world.h"
+#include "world.h"
 #include "startup/settings.h"
 #include "testing/loopback.h"
 

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "server/broadcast.h"
-#include "server/world.h"
+#include "broadcast.h"
+#include "world.h"
 #include "startup/settings.h"
 #include "testing/loopback.h"
 

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include "server/asteroids.h"
-#include "server/motion.h"
-#include "server/rules.h"
-#include "server/simulation.h"
-#include "server/world.h"
+#include "asteroids.h"
+#include "motion.h"
+#include "rules.h"
+#include "simulation.h"
+#include "world.h"
 #include "startup/settings.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Asteroids: new rocks, fragments, and the count and total-size limits.
-#include "server/asteroids.h"
+#include "asteroids.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "server/motion.h"
-#include "server/world.h"
+#include "motion.h"
+#include "world.h"
 #include "startup/settings.h"
 
 namespace zbx {

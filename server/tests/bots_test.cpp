@@ -3,7 +3,7 @@
 #include <random>
 #include <vector>
 
-#include "server/tests/rules_test_support.h"
+#include "rules_test_support.h"
 
 namespace zbx::test {
 namespace {

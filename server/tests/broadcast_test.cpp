@@ -1,6 +1,6 @@
 // Snapshots as a client receives them: datagram boundaries, (own) fields,
 // sound events and presence, built from a real world table.
-#include "server/broadcast.h"
+#include "broadcast.h"
 
 #include <gtest/gtest.h>
 

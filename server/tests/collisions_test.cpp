@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "server/tests/rules_test_support.h"
+#include "rules_test_support.h"
 
 namespace zbx::test {
 namespace {

@@ -1,5 +1,5 @@
 // Control events and the held-key summary, as stored on the ship.
-#include "server/tests/rules_test_support.h"
+#include "rules_test_support.h"
 
 namespace zbx::test {
 namespace {

@@ -1,5 +1,5 @@
 // Motion: wrap-around, torus distances, offsets, turning and spawn positions.
-#include "server/motion.h"
+#include "motion.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Powerup drops, pickups and their caps, and the hyper-warp.
-#include "server/tests/rules_test_support.h"
+#include "rules_test_support.h"
 
 namespace zbx::test {
 namespace {

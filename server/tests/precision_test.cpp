@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "server/asteroids.h"
-#include "server/tests/rules_test_support.h"
+#include "asteroids.h"
+#include "rules_test_support.h"
 
 namespace zbx::test {
 namespace {

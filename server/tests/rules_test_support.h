@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "server/motion.h"
-#include "server/rules.h"
-#include "server/world.h"
+#include "motion.h"
+#include "rules.h"
+#include "world.h"
 #include "startup/settings.h"
 
 namespace zbx::test {

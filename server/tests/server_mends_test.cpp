@@ -21,7 +21,7 @@
 
 #include "protocol/protocol.h"
 #include "server/server.h"
-#include "server/world.h"
+#include "world.h"
 #include "startup/settings.h"
 
 namespace zbx {

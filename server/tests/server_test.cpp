@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "protocol/protocol.h"
-#include "server/world.h"
+#include "world.h"
 #include "startup/settings.h"
 #include "testing/loopback.h"
 

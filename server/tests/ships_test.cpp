@@ -1,6 +1,6 @@
 // Ship damage, destruction, the respawn countdown, lives and the order of the
 // per-step update.
-#include "server/tests/rules_test_support.h"
+#include "rules_test_support.h"
 
 namespace zbx::test {
 namespace {

@@ -1,6 +1,6 @@
 // Simulation loop: pacing arithmetic, the start of a game, timers,
 // difficulty, deathmatch restarts and the thread's start and stop.
-#include "server/simulation.h"
+#include "simulation.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "server/server.h"
-#include "server/world.h"
+#include "world.h"
 #include "startup/settings.h"
 
 namespace zbx {

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "server/asteroids.h"
-#include "server/simulation.h"
-#include "server/tests/rules_test_support.h"
+#include "asteroids.h"
+#include "simulation.h"
+#include "rules_test_support.h"
 
 namespace zbx::test {
 namespace {

@@ -1,7 +1,7 @@
 // Shots, nukes, blasts and explosion objects.
 #include <cmath>
 
-#include "server/tests/rules_test_support.h"
+#include "rules_test_support.h"
 
 namespace zbx::test {
 namespace {

@@ -1,6 +1,6 @@
 // World tables: slot reuse, asteroid counters, removal effects, players and
 // sound queues.
-#include "server/world.h"
+#include "world.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "server/rules.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "protocol/zbx_types.h"
-#include "sound/wav.h"
+#include "wav.h"
 
 namespace zbx {
 namespace {

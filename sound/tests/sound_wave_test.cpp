@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "sound/sound.h"
-#include "sound/wav.h"
+#include "wav.h"
 #include "startup/settings.h"
 
 extern char** environ;

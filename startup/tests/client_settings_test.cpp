@@ -4,7 +4,7 @@
 #include <string>
 
 #include "startup/settings.h"
-#include "startup/tests/test_util.h"
+#include "test_util.h"
 
 namespace zbx {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "startup/command_line.h"
 #include "startup/settings.h"
-#include "startup/tests/test_util.h"
+#include "test_util.h"
 
 namespace zbx {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "startup/settings.h"
-#include "startup/tests/test_util.h"
+#include "test_util.h"
 
 namespace zbx {
 namespace {

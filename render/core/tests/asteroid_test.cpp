@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "render/core/model.h"
-#include "render/core/tests/test_util.h"
+#include "test_util.h"
 
 namespace zbx {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "render/core/model.h"
 #include "render/core/sgi_image.h"
-#include "render/core/tests/test_util.h"
+#include "test_util.h"
 
 namespace zbx {
 namespace {

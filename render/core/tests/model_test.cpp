@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "render/core/tests/test_util.h"
+#include "test_util.h"
 
 namespace zbx {
 namespace {

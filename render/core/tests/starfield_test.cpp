@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "render/core/tests/test_util.h"
+#include "test_util.h"
 
 namespace zbx {
 namespace {

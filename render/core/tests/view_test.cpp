@@ -5,8 +5,6 @@
 #include <cmath>
 #include <set>
 
-#include "client/mirror.h"
-
 namespace zbx {
 namespace {
 
@@ -195,31 +193,6 @@ TEST(Gauge, FillFollowsTheValueAndNeverDividesByZero) {
   EXPECT_EQ(gauge_length(-5, 300), 0);
   EXPECT_EQ(gauge_length(900, 300), 38);
   EXPECT_EQ(gauge_length(200000000, 300000000), 25);  // no 32-bit wrap
-}
-
-TEST(Scoreboard, HigherScoresFirstEmptySlotsLastTiesBySlot) {
-  PlayerSlots players;
-  auto add = [&](int slot, int score) {
-    players[slot] = std::make_unique<MirrorPlayer>();
-    players[slot]->score = score;
-  };
-  add(5, 7);
-  add(2, 12);
-  add(9, 3);
-  add(20, 7);
-  auto order = scoreboard_order(players);
-  int expect[] = {2, 5, 20, 9, 0, 1, 3};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(order[i], expect[i]) << i;
-  EXPECT_EQ(order[31], 31);
-  // A strict order: never a before a, never both ways round.
-  for (int a = 0; a < MAX_PLAYERS; ++a) {
-    EXPECT_FALSE(compare_scores(players, a, a));
-    for (int b = 0; b < MAX_PLAYERS; ++b) {
-      if (a != b) {
-        EXPECT_NE(compare_scores(players, a, b), compare_scores(players, b, a));
-      }
-    }
-  }
 }
 
 }  // namespace

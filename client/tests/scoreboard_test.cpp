@@ -1,17 +1,42 @@
-// The scoreboard's order where ties are everywhere: a strict ordering that
-// std::sort may rely on, ties broken by ascending slot.
+// The scoreboard's order: higher scores first, empty slots last, and where
+// ties are everywhere a strict ordering that std::sort may rely on, ties
+// broken by ascending slot.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "client/mirror.h"
-#include "render/core/view.h"
 
 namespace zbx {
 namespace {
 
-TEST(ScoreboardMends, ThirtyTwoEqualScoresKeepSlotOrder) {
+TEST(Scoreboard, HigherScoresFirstEmptySlotsLastTiesBySlot) {
+  PlayerSlots players;
+  auto add = [&](int slot, int score) {
+    players[slot] = std::make_unique<MirrorPlayer>();
+    players[slot]->score = score;
+  };
+  add(5, 7);
+  add(2, 12);
+  add(9, 3);
+  add(20, 7);
+  auto order = scoreboard_order(players);
+  int expect[] = {2, 5, 20, 9, 0, 1, 3};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(order[i], expect[i]) << i;
+  EXPECT_EQ(order[31], 31);
+  // A strict order: never a before a, never both ways round.
+  for (int a = 0; a < MAX_PLAYERS; ++a) {
+    EXPECT_FALSE(compare_scores(players, a, a));
+    for (int b = 0; b < MAX_PLAYERS; ++b) {
+      if (a != b) {
+        EXPECT_NE(compare_scores(players, a, b), compare_scores(players, b, a));
+      }
+    }
+  }
+}
+
+TEST(Scoreboard, ThirtyTwoEqualScoresKeepSlotOrder) {
   PlayerSlots players;
   for (auto& p : players) {
     p = std::make_unique<MirrorPlayer>();
@@ -27,7 +52,7 @@ TEST(ScoreboardMends, ThirtyTwoEqualScoresKeepSlotOrder) {
   for (int i = 0; i < MAX_PLAYERS; ++i) EXPECT_EQ(order[i], i);
 }
 
-TEST(ScoreboardMends, MixedTiesAndEmptySlotsSortLikeTheirStrictOrder) {
+TEST(Scoreboard, MixedTiesAndEmptySlotsSortLikeTheirStrictOrder) {
   // Few distinct scores and holes everywhere; the result is a permutation in
   // which each neighbour pair is ordered, whatever std::sort does inside.
   std::srand(7);

@@ -15,6 +15,8 @@
 
 namespace zbx {
 
+struct Model;  // render/core/model.h
+
 struct ClientHooks;
 struct MirrorObject;
 struct Star;
@@ -56,10 +58,11 @@ void draw_world();
 // A triangle given in camera coordinates with one colour per corner (z
 // changes sign in the reverse view).
 void draw_triangle(const Vector3f (&points)[3], const Colour3f (&colours)[3]);
-// Draws an entity's model turned by its orientation and scaled by its size.
-void draw_oriented_model(const MirrorObject& entity);
-// Draws an object's model unrotated, along the camera axes (powerup letters).
-void draw_facing_model(const MirrorObject& object);
+// Draws model (nothing when null) at an entity, turned by the entity's
+// orientation and scaled by its size.
+void draw_oriented_model(const MirrorObject& entity, const Model* model);
+// Draws model at an object unrotated, along the camera axes (powerup letters).
+void draw_facing_model(const MirrorObject& object, const Model* model);
 // A disc of n segments facing the viewer about the entity, pulled towards
 // the camera by the radius when the camera is outside it.
 void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float centre_alpha,

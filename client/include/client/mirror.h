@@ -14,8 +14,6 @@
 
 namespace zbx {
 
-struct Model;  // render/core/model.h
-
 struct MirrorObject {
   int kind = 0;
   float size = 0;
@@ -23,7 +21,6 @@ struct MirrorObject {
   Vector3f position;
   Matrix3f orientation{};
   Matrix3f flightOrientation{};  // own MirrorPlayer only
-  const Model* model = nullptr;  // nullptr: nothing to draw
   virtual ~MirrorObject() = default;
 };
 
@@ -80,6 +77,13 @@ void apply_sound_event(const WorldMirror& mirror, const SoundEventMessage& m);
 // own, in the camera axes of flightOrientation (reverse view ignored).
 Vector3f sound_position(Vector3f p, Vector3f own, const Matrix3f& flightOrientation,
                         float worldWidth);
+
+// Scoreboard order. Strict order for std::sort: higher score first, empty
+// slots last, ties by ascending slot.
+using PlayerSlots = std::array<std::unique_ptr<MirrorPlayer>, MAX_PLAYERS>;
+bool compare_scores(const PlayerSlots& players, int a, int b);
+// Slots 0..31 in scoreboard order.
+std::array<int, MAX_PLAYERS> scoreboard_order(const PlayerSlots& players);
 
 // Loop played while the own ship warps.
 inline constexpr int SOUND_WARP_LOOP = 18;

@@ -1,6 +1,6 @@
 // Client mode of zbx3d: settings, sound, window, assets, menus, then the
 // window system's event loop, which never returns.
-#include "startup/entry/client_main.h"
+#include "client_main.h"
 
 #include <GL/freeglut.h>
 

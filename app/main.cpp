@@ -6,7 +6,7 @@
 
 #include "server/server.h"
 #include "startup/command_line.h"
-#include "startup/entry/client_main.h"
+#include "client_main.h"
 #include "startup/settings.h"
 
 namespace {

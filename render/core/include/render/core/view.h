@@ -1,28 +1,22 @@
 // The pure arithmetic behind the drawing: folding offsets in the wrapping
 // world, camera coordinates and the reverse view, the far-to-near list of
 // translucent things, halo, explosion and crosshair geometry, the radar blips,
-// the gauges, pixel coordinates, circles and the scoreboard order. No GL, no
-// state of its own: the GL side (and the client, for sound placement) calls
-// these and sends the results to the graphics library.
+// the gauges, pixel coordinates and circles. No GL, no state of its own: the
+// GL side calls these and sends the results to the graphics library.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <memory>
 
+#include "protocol/torus.h"
 #include "protocol/zbx_types.h"
 
 namespace zbx {
 
-struct MirrorPlayer;  // client/mirror.h
-
 // --- World and camera ---------------------------------------------------------
 
-// p - own, every axis folded once into -W..W (exactly ±W stays).
-Vector3f wrapped_offset(Vector3f p, Vector3f own, float W);
-// Camera coordinates (R·d, U·d, B·d) from the rows of a flight orientation;
-// no reverse-view sign change.
-Vector3f to_camera(Vector3f d, const Matrix3f& flightOrientation);
+// wrapped_offset and to_camera (protocol/torus.h) give camera coordinates;
+// no reverse-view sign change there.
 // A camera z as the reverse view sees it.
 inline float view_z(float cz, bool reverse) { return reverse ? -cz : cz; }
 // An entity is drawn unless its centre's (view) z is greater than 0.
@@ -131,14 +125,5 @@ inline constexpr int GAUGE_FULL = 38;
 // Filled pixels of a gauge: value × 38 / maximum, 0 for a maximum of 0 or
 // less and for a value of 0 or less, at most 38.
 int gauge_length(int value, int maximum);
-
-// --- Scoreboard -------------------------------------------------------------------
-
-using PlayerSlots = std::array<std::unique_ptr<MirrorPlayer>, MAX_PLAYERS>;
-// Strict order for std::sort: higher score first, empty slots last, ties by
-// ascending slot.
-bool compare_scores(const PlayerSlots& players, int a, int b);
-// Slots 0..31 in scoreboard order.
-std::array<int, MAX_PLAYERS> scoreboard_order(const PlayerSlots& players);
 
 }  // namespace zbx
