@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "motion.h"
-#include "rules.h"
 #include "protocol/torus.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {

@@ -132,10 +132,7 @@ void add_player(Ship& ship, int slot, const char* name, int isBot, Vector3f star
   reset_ship(ship);
   std::memset(ship.name, 0, sizeof ship.name);
   if (name) std::strncpy(ship.name, name, sizeof ship.name - 1);
-  if (!isBot) {
-    g_world.clients[slot].inUse = 1;
-    ++g_world.humanCount;
-  }
+  if (!isBot) ++g_world.humanCount;
   std::printf("Adding Player %d\n", slot);
   std::fflush(stdout);
 }
@@ -175,13 +172,14 @@ void reset_ship(Ship& ship) {
 
 void delete_player(int slot) {
   if (!valid_player_slot(slot) || !g_world.players[slot]) return;
-  if (!g_world.players[slot]->isBot) {
-    if (g_world.humanCount > 0) --g_world.humanCount;
-    g_world.clients[slot].inUse = 0;
-  }
+  if (!g_world.players[slot]->isBot && g_world.humanCount > 0) --g_world.humanCount;
   std::printf("Deleting Player %d\n", slot);
   std::fflush(stdout);
   g_world.players[slot].reset();
+}
+
+bool is_client(int slot) {
+  return valid_player_slot(slot) && g_world.players[slot] && !g_world.players[slot]->isBot;
 }
 
 void queue_sound(int slot, const WorldObject& record, int id) {
