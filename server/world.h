@@ -88,8 +88,6 @@ void remove_object(int slot);
 void clear_objects();
 // Makes `ship` the player of `slot` (the caller stores it in players[slot]).
 void add_player(Ship& ship, int slot, const char* name, int isBot, Vector3f start);
-// Start-of-game state of a ship; velocity and spin stay.
-void reset_ship(Ship& ship);
 // Frees the player slot; a human's client entry goes with it (a slot is a
 // client's exactly while it holds a human ship, see is_client).
 void delete_player(int slot);
