@@ -32,19 +32,6 @@ inline constexpr int SOUND_SHIELD_LOOP = 10;
 inline constexpr int SOUND_SHIELD_EMPTY = 11;
 inline constexpr int SOUND_ENGINE_LOOP = 16;
 
-// KeyState bytes written by the game keys.
-inline constexpr int KEYSTATE_SHIELD = 1;
-inline constexpr int KEYSTATE_WARP = 2;
-inline constexpr int KEYSTATE_NUKE = 3;
-inline constexpr int KEYSTATE_FORWARD_THRUST = 8;
-inline constexpr int KEYSTATE_REVERSE_THRUST = 9;
-inline constexpr int KEYSTATE_X_FORWARD_ROTATE = 10;
-inline constexpr int KEYSTATE_X_BACKWARD_ROTATE = 11;
-inline constexpr int KEYSTATE_Y_FORWARD_ROTATE = 12;
-inline constexpr int KEYSTATE_Y_BACKWARD_ROTATE = 13;
-inline constexpr int KEYSTATE_Z_FORWARD_ROTATE = 14;
-inline constexpr int KEYSTATE_Z_BACKWARD_ROTATE = 15;
-
 inline constexpr int BEAT_PERIOD = 40;            // frames between cockpit beats
 inline constexpr int FRAME_MICROSECONDS = 20000;  // one frame at 50 per second
 inline constexpr float FRAME_ANIMATION_STEP = 0.15f;
