@@ -11,6 +11,17 @@ namespace zbx {
 
 PlayState g_play;
 
+void hold_mirror() {
+  mirror_mutex().lock();
+  g_play.holdsMirror = true;
+}
+
+void release_mirror() {
+  if (!g_play.holdsMirror) return;
+  g_play.holdsMirror = false;
+  mirror_mutex().unlock();
+}
+
 namespace {
 
 constexpr Vector3f AT_LISTENER{0, 0, 0};
@@ -21,16 +32,12 @@ class MirrorAccess {
  public:
   MirrorAccess() {
     if (!g_play.holdsMirror) {
-      mirror_mutex().lock();
-      g_play.holdsMirror = true;
+      hold_mirror();
       locked_ = true;
     }
   }
   ~MirrorAccess() {
-    if (locked_ && g_play.holdsMirror) {
-      g_play.holdsMirror = false;
-      mirror_mutex().unlock();
-    }
+    if (locked_) release_mirror();
   }
   MirrorAccess(const MirrorAccess&) = delete;
   MirrorAccess& operator=(const MirrorAccess&) = delete;
@@ -268,16 +275,14 @@ void frame_step() {
   advance_explosions(g_mirror, pacing.increment);
 
   // The receiver applies its datagrams while the mirror is free.
-  g_play.holdsMirror = false;
-  mirror_mutex().unlock();
+  release_mirror();
   if (pacing.sleepMicroseconds > 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(pacing.sleepMicroseconds));
   } else {
     give_receiver_turn();
   }
   gettimeofday(&g_play.previousFrame, nullptr);
-  mirror_mutex().lock();
-  g_play.holdsMirror = true;
+  hold_mirror();
 }
 
 void play_frame() {

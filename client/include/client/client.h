@@ -74,6 +74,11 @@ struct PlayState {
   timeval previousFrame{};  // end of the previous frame
 };
 extern PlayState g_play;
+// The window thread's hold on the mirror mutex during a game (holdsMirror is
+// set only here): taken by StartGame, given up around each frame's sleep and
+// for good when the game ends. release_mirror does nothing when not held.
+void hold_mirror();
+void release_mirror();
 
 // The server thread this process started from the menu, if any.
 struct LocalServer {
