@@ -8,6 +8,7 @@
 #include <iterator>
 #include <limits>
 
+#include "protocol/protocol.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -90,10 +91,6 @@ static_assert(std::size(kServerKeys) * 4 == sizeof(ServerSettings));
 // the microsecond products and the loop clocks stay far from overflow and a
 // stop request is seen within a minute.
 constexpr int kMaxSleep = 60000;
-// Snapshot datagrams must leave room for the closing presence message in the
-// 2048-byte buffers of sender and receiver.
-constexpr int kMaxPacketSize = 1502;
-constexpr int kMaxBots = 32;
 
 }  // namespace
 
@@ -130,8 +127,8 @@ void server_settings_handler(const char* key, const char* value) {
 void sanitize_server_settings(ServerSettings& s) {
   s.GAME_SLEEP = std::clamp(s.GAME_SLEEP, 1, kMaxSleep);
   s.NET_SLEEP_TIME = std::clamp(s.NET_SLEEP_TIME, 0, kMaxSleep);
-  s.NUM_BOTS = std::clamp(s.NUM_BOTS, 0, kMaxBots);
-  s.PACKET_SIZE = std::clamp(s.PACKET_SIZE, 1, kMaxPacketSize);
+  s.NUM_BOTS = std::clamp(s.NUM_BOTS, 0, MAX_PLAYERS);
+  s.PACKET_SIZE = clamp_packet_size(s.PACKET_SIZE);
   const ServerSettings defaults;
   for (const ServerKey& k : kServerKeys) {
     if (k.float_field != nullptr && !std::isfinite(s.*k.float_field)) {
