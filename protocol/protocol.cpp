@@ -145,7 +145,7 @@ int clamp_packet_size(int packet_size) {
   return packet_size;
 }
 
-// ---- client to server ----------------------------------------------------
+// ---- join and key events ------------------------------------------------
 
 void encode_join_reply(const JoinReply& reply, std::uint8_t out[JOIN_REPLY_SIZE]) {
   using namespace join_reply;

@@ -23,7 +23,7 @@ void emit_blip(Vector3f position, Colour3f behind, Colour3f ahead, bool is_aster
   const Vector3f v = to_camera(wrapped_offset(position, own->position, g_mirror.join.worldWidth),
                                own->flightOrientation);
   // A position that is not finite gives no blip (and nothing to convert).
-  if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) return;
+  if (!is_finite(v)) return;
   const int width = g_client_settings.SCREEN_WIDTH;
   const int height = g_client_settings.SCREEN_HEIGHT;
   const Blip blip = radar_blip(v, size, is_asteroid, width, height);

@@ -17,7 +17,7 @@ namespace {
 void emit_star(const Star& star, float shift, const Matrix3f& f, bool reverse) {
   Vector3f c;
   if (!star_camera_point(star, f, shift, reverse, c)) return;
-  if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.z)) return;
+  if (!is_finite(c)) return;
   glColor3f(star.colour.r, star.colour.g, star.colour.b);
   glVertex3f(c.x, c.y, c.z);
 }

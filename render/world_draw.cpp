@@ -36,8 +36,6 @@ Vector3f camera_point(const Camera& camera, Vector3f world) {
   return to_camera(wrapped_offset(world, camera.position, camera.world_width), camera.flight);
 }
 
-bool finite(Vector3f v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
 bool finite(const Matrix3f& m) {
   for (float x : m) {
     if (!std::isfinite(x)) return false;
@@ -134,7 +132,7 @@ void draw_oriented_model(const MirrorObject& entity, const Model* model) {
   const Vector3f c = camera_point(camera, entity.position);
   // Centre behind the camera: the whole entity goes, whatever would reach into view.
   if (!centre_in_view(view_z(c.z, camera.reverse))) return;
-  if (!finite(c) || !std::isfinite(entity.size) || !finite(entity.orientation)) return;
+  if (!is_finite(c) || !std::isfinite(entity.size) || !finite(entity.orientation)) return;
   // A = size x flight x orientation: the model turned into the world, then
   // into camera axes.
   const Matrix3f& f = camera.flight;
@@ -167,7 +165,7 @@ void draw_facing_model(const MirrorObject& object, const Model* model) {
   const Camera camera = own_camera(*own);
   const Vector3f c = camera_point(camera, object.position);
   if (!centre_in_view(view_z(c.z, camera.reverse))) return;
-  if (!finite(c) || !std::isfinite(object.size)) return;
+  if (!is_finite(c) || !std::isfinite(object.size)) return;
   const float s = object.size;
   if (face_count(*model) <= 0) return;
   if (g_render.cpu_transform) {
@@ -186,7 +184,7 @@ void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float 
   if (own == nullptr || segments <= 0) return;
   const Camera camera = own_camera(*own);
   const Vector3f c = halo_centre(camera_point(camera, entity.position), radius, camera.reverse);
-  if (!finite(c) || !std::isfinite(radius)) return;
+  if (!is_finite(c) || !std::isfinite(radius)) return;
   glBegin(GL_TRIANGLES);
   for (int i = 0; i < segments; ++i) {
     const Vector3f rim0 = halo_rim_point(c, radius, i, segments);
@@ -208,7 +206,7 @@ void draw_explosion(Vector3f position, int kind, float age) {
     const Camera camera = own_camera(*own);
     Vector3f c = camera_point(camera, position);
     c.z = view_z(c.z, camera.reverse);
-    if (finite(c) && std::isfinite(h)) {
+    if (is_finite(c) && std::isfinite(h)) {
       glBindTexture(GL_TEXTURE_2D, g_render.explosion_texture);
       glColor4f(1.0f, 1.0f, 1.0f, 1.0f - age);
       glBegin(GL_QUADS);

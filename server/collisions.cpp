@@ -23,15 +23,11 @@ Ship* owner_ship(int ownerSlot) {
   return ship_at(ownerSlot);
 }
 
-bool finite3(Vector3f v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
 Vector3f hundredth_later(const WorldObject& r) {
   auto one = [](float p, float v) { return static_cast<float>(p + v / 100.0); };
   return {one(r.position.x, r.velocity.x), one(r.position.y, r.velocity.y),
           one(r.position.z, r.velocity.z)};
 }
-
-float length(float x, float y, float z) { return std::sqrt(x * x + y * y + z * z); }
 
 // Early rejection of pairs that are far apart on some axis, four pairs at a
 // time. It is conservative: the limit carries a margin far larger than any
@@ -448,9 +444,9 @@ int bounce(WorldObject& a, WorldObject& b) {
   const float ux = a.velocity.x - b.velocity.x;
   const float uy = a.velocity.y - b.velocity.y;
   const float uz = a.velocity.z - b.velocity.z;
-  const float D = length(dx, dy, dz);
-  const float U = length(ux, uy, uz);
-  const float S = length(dx + ux, dy + uy, dz + uz);
+  const float D = length({dx, dy, dz});
+  const float U = length({ux, uy, uz});
+  const float S = length({dx + ux, dy + uy, dz + uz});
   // Coincident centres or equal velocities give no direction: nothing happens.
   if (!(D > 0) || !(U > 0) || !std::isfinite(D) || !std::isfinite(U)) return 0;
   const float c = (D * D + U * U - S * S) / (2 * D * U);
@@ -474,8 +470,8 @@ int bounce(WorldObject& a, WorldObject& b) {
   const Vector3f vb{pushed(b.velocity.x, ix, mb, ma, -1), pushed(b.velocity.y, iy, mb, ma, -1),
                     pushed(b.velocity.z, iz, mb, ma, -1)};
   const float damage =
-      static_cast<float>(g_server_settings.COLLISION_DAMAGE) * length(ix, iy, iz) * 100;
-  if (!finite3(va) || !finite3(vb) || !std::isfinite(damage)) return 0;
+      static_cast<float>(g_server_settings.COLLISION_DAMAGE) * length({ix, iy, iz}) * 100;
+  if (!is_finite(va) || !is_finite(vb) || !std::isfinite(damage)) return 0;
   a.velocity = limit_velocity(va);
   b.velocity = limit_velocity(vb);
   return saturating_truncate(damage);

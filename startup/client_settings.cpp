@@ -19,7 +19,7 @@ struct BindingKey {
 
 #define ZBX_BINDING(k) \
   { #k, &KeyBindings::k }
-constexpr BindingKey kBindingKeys[] = {
+constexpr BindingKey BINDING_KEYS[] = {
     ZBX_BINDING(SCORE_KEY),
     ZBX_BINDING(FIRE_KEY),
     ZBX_BINDING(SHIELD_KEY),
@@ -38,7 +38,7 @@ constexpr BindingKey kBindingKeys[] = {
 };
 #undef ZBX_BINDING
 
-static_assert(std::size(kBindingKeys) == sizeof(KeyBindings));
+static_assert(std::size(BINDING_KEYS) == sizeof(KeyBindings));
 
 // Copies text into a fixed field when it fits with its NUL and is at least
 // min_length long; otherwise the field keeps its value.
@@ -69,7 +69,7 @@ void client_settings_handler(const char* key, const char* value) {
   } else if (std::strcmp(key, "VOLUME") == 0) {
     s.VOLUME = settings_int(value);
   } else {
-    for (const BindingKey& b : kBindingKeys) {
+    for (const BindingKey& b : BINDING_KEYS) {
       if (std::strcmp(key, b.name) == 0) {
         s.keys.*b.field = value[0];
         return;

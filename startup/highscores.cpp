@@ -13,7 +13,7 @@ HighScoreTable g_high_scores;
 namespace {
 
 // The score text holds at most this many characters, like the name field.
-constexpr std::size_t kScoreTextSize = 10;
+constexpr std::size_t SCORE_TEXT_SIZE = 10;
 
 // Reads up to and excluding stop into field, keeping what fits with its NUL
 // and dropping the rest of the text. False at end of input.
@@ -46,7 +46,7 @@ void load_high_scores() {
   std::FILE* file = std::fopen(g_paths.high_scores.c_str(), "r");
   if (file == nullptr) return;
   for (HighScoreEntry& entry : g_high_scores.entries) {
-    char score_text[kScoreTextSize];
+    char score_text[SCORE_TEXT_SIZE];
     char name[HIGH_SCORE_NAME_SIZE];
     if (!read_field(file, ' ', score_text) || !read_field(file, '\n', name)) break;
     entry.score = settings_int(score_text);

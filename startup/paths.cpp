@@ -26,7 +26,7 @@ UserPaths g_paths;
 
 namespace {
 
-constexpr std::array<const char*, 4> kDefaultFiles = {"scores.dat", "ZBXConfig", "ZBXServerConfig",
+constexpr std::array<const char*, 4> DEFAULT_FILES = {"scores.dat", "ZBXConfig", "ZBXServerConfig",
                                                       "ZBXServerSingleConfig"};
 
 // Copies every byte; false on any read or write error.
@@ -141,7 +141,7 @@ int prepare_user_dir(const char* home, UserPaths& paths, std::string& message) {
       message = "Error opening zbx directory";
       return 1;
     }
-    for (const char* name : kDefaultFiles) {
+    for (const char* name : DEFAULT_FILES) {
       if (!install_default_file(dir.c_str(), name)) {
         message = std::string("Error creating ") + name + " file";
         return 1;

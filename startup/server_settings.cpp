@@ -8,6 +8,7 @@
 #include <iterator>
 #include <limits>
 
+#include "protocol/protocol.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -28,7 +29,7 @@ struct ServerKey {
 #define ZBX_FLOAT_KEY(k) \
   { #k, nullptr, &ServerSettings::k }
 
-constexpr ServerKey kServerKeys[] = {
+constexpr ServerKey SERVER_KEYS[] = {
     ZBX_INT_KEY(MAX_NUMBER_OF_PLAYERS),
     ZBX_INT_KEY(GAME_TYPE),
     ZBX_FLOAT_KEY(WORLD_WIDTH),
@@ -84,16 +85,12 @@ constexpr ServerKey kServerKeys[] = {
 #undef ZBX_FLOAT_KEY
 
 // Every field of the record is reachable by exactly one key.
-static_assert(std::size(kServerKeys) * 4 == sizeof(ServerSettings));
+static_assert(std::size(SERVER_KEYS) * 4 == sizeof(ServerSettings));
 
 // The longest simulation pass and broadcast pause a server accepts, so that
 // the microsecond products and the loop clocks stay far from overflow and a
 // stop request is seen within a minute.
-constexpr int kMaxSleep = 60000;
-// Snapshot datagrams must leave room for the closing presence message in the
-// 2048-byte buffers of sender and receiver.
-constexpr int kMaxPacketSize = 1502;
-constexpr int kMaxBots = 32;
+constexpr int MAX_SLEEP = 60000;
 
 }  // namespace
 
@@ -116,7 +113,7 @@ float settings_float(const char* text) {
 }
 
 void server_settings_handler(const char* key, const char* value) {
-  for (const ServerKey& k : kServerKeys) {
+  for (const ServerKey& k : SERVER_KEYS) {
     if (std::strcmp(key, k.name) != 0) continue;
     if (k.int_field != nullptr) {
       g_server_settings.*k.int_field = settings_int(value);
@@ -128,12 +125,12 @@ void server_settings_handler(const char* key, const char* value) {
 }
 
 void sanitize_server_settings(ServerSettings& s) {
-  s.GAME_SLEEP = std::clamp(s.GAME_SLEEP, 1, kMaxSleep);
-  s.NET_SLEEP_TIME = std::clamp(s.NET_SLEEP_TIME, 0, kMaxSleep);
-  s.NUM_BOTS = std::clamp(s.NUM_BOTS, 0, kMaxBots);
-  s.PACKET_SIZE = std::clamp(s.PACKET_SIZE, 1, kMaxPacketSize);
+  s.GAME_SLEEP = std::clamp(s.GAME_SLEEP, 1, MAX_SLEEP);
+  s.NET_SLEEP_TIME = std::clamp(s.NET_SLEEP_TIME, 0, MAX_SLEEP);
+  s.NUM_BOTS = std::clamp(s.NUM_BOTS, 0, MAX_PLAYERS);
+  s.PACKET_SIZE = clamp_packet_size(s.PACKET_SIZE);
   const ServerSettings defaults;
-  for (const ServerKey& k : kServerKeys) {
+  for (const ServerKey& k : SERVER_KEYS) {
     if (k.float_field != nullptr && !std::isfinite(s.*k.float_field)) {
       s.*k.float_field = defaults.*k.float_field;
     }

@@ -33,8 +33,6 @@ std::uint32_t find_or_add(std::vector<MeshVertex>& list, const Vector3f& p, cons
   return static_cast<std::uint32_t>(list.size() - 1);
 }
 
-float length(const Vector3f& p) { return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z); }
-
 }  // namespace
 
 Model make_octahedron() {

@@ -40,7 +40,7 @@ void make_starfield(Starfield& field, RandomSource random) {
     d.x = random_axis(random);
     d.y = random_axis(random);
     d.z = random_axis(random);
-    float len = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+    float len = length(d);
     // All three components can come out 0 (one chance in 2^24): such a star
     // has no direction, so it is put straight above.
     if (len == 0.0f) {

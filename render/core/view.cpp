@@ -11,8 +11,6 @@ namespace {
 
 constexpr float TWO_PI = 6.2831855f;
 
-float length(const Vector3f& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
-
 }  // namespace
 
 Vector3f model_offset(Vector3f d, float size, const Matrix3f& orientation, Vector3f v) {

@@ -27,11 +27,11 @@ using testing_gl::GlTest;
 using testing_gl::Rgb;
 
 constexpr int W = 640, H = 480;
-constexpr Rgb kBlack{};
-constexpr Rgb kGreen{0, 255, 0};
-constexpr Rgb kBlue{0, 0, 255};
-constexpr Rgb kRed{255, 0, 0};
-constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb BLACK{};
+constexpr Rgb GREEN{0, 255, 0};
+constexpr Rgb BLUE{0, 0, 255};
+constexpr Rgb RED{255, 0, 0};
+constexpr Rgb WHITE{255, 255, 255};
 
 // Writes a run-length-encoded SGI file whose picture is rgb[y][x] (row 0 at
 // the bottom); the file stores blue in channel 0 and red in channel 2, as the
@@ -158,7 +158,7 @@ TEST_F(Conformance, WindowHasNoAlphaBufferSoTranslucencyAddsOntoThePicture) {
 TEST_F(Conformance, ExplosionSquareShowsTheTextureUprightFadingWithAge) {
   // 2 x 2 picture: bottom row red, green; top row blue, white.
   const std::string path = (GlSession::get().dir() / "corners.rgb").string();
-  write_sgi(path, 2, 2, {kRed, kGreen, kBlue, kWhite});
+  write_sgi(path, 2, 2, {RED, GREEN, BLUE, WHITE});
   load_explosion_texture(path.c_str());
   world_projection();
   // Kind 4 at age 0.5, one unit ahead: half size (2 x 0.5 + 1) x 0.05 = 0.1,
@@ -175,9 +175,9 @@ TEST_F(Conformance, ExplosionSquareShowsTheTextureUprightFadingWithAge) {
   EXPECT_TRUE(near(at(p, W / 2 - q, H / 2 + q), Rgb{0, 0, 128}, 4)) << "top left";
   EXPECT_TRUE(near(at(p, W / 2 + q, H / 2 + q), Rgb{128, 128, 128}, 4)) << "top right";
   // The square ends 41.6 pixels from the centre.
-  EXPECT_NE(at(p, W / 2 - 40, H / 2 - 40), kBlack);
-  EXPECT_EQ(at(p, W / 2 - 43, H / 2 - 30), kBlack);
-  EXPECT_EQ(at(p, W / 2 - 30, H / 2 - 43), kBlack);
+  EXPECT_NE(at(p, W / 2 - 40, H / 2 - 40), BLACK);
+  EXPECT_EQ(at(p, W / 2 - 43, H / 2 - 30), BLACK);
+  EXPECT_EQ(at(p, W / 2 - 30, H / 2 - 43), BLACK);
   // A ship explosion (kind 5) of the same age: (1 + 0.25) x 0.2 = 0.25, 104
   // pixels; at age 0.75 the texels are a quarter bright.
   g_mirror.objects[3]->kind = KIND_SHIP_EXPLOSION;
@@ -188,8 +188,8 @@ TEST_F(Conformance, ExplosionSquareShowsTheTextureUprightFadingWithAge) {
   // (2 x 0.75 + 0.25) x 0.2 = 0.35: 145.5 pixels; texel centres at 72.
   EXPECT_TRUE(near(at(p, W / 2 - 72, H / 2 - 72), Rgb{64, 0, 0}, 2));
   EXPECT_TRUE(near(at(p, W / 2 + 72, H / 2 + 72), Rgb{64, 64, 64}, 2));
-  EXPECT_NE(at(p, W / 2 - 144, H / 2 - 144), kBlack);
-  EXPECT_EQ(at(p, W / 2 - 147, H / 2 - 100), kBlack);
+  EXPECT_NE(at(p, W / 2 - 144, H / 2 - 144), BLACK);
+  EXPECT_EQ(at(p, W / 2 - 147, H / 2 - 100), BLACK);
   // The reverse view turns the camera round, not the square's picture.
   g_mirror.objects[3]->position = {0, 0, 1};
   g_play.reverseView = 1;
@@ -217,7 +217,7 @@ TEST_F(Conformance, HaloAlphasRunFromCentreToRim) {
   // Half way out (straight down, where a rim point lies): alpha 0.325.
   EXPECT_TRUE(near(at(p, W / 2, H / 2 - 70), Rgb{41, 33, 83}, 2)) << "half way";
   EXPECT_TRUE(near(at(p, W / 2, H / 2 - 137), Rgb{63, 50, 126}, 2)) << "rim";
-  EXPECT_EQ(at(p, W / 2, H / 2 - 141), kBlack);
+  EXPECT_EQ(at(p, W / 2, H / 2 - 141), BLACK);
   // A powerup's halo: (0.4, 0.6, 0.0), centre alpha 0.3 (its letter has no
   // model here); a nuke blast: (0.6, 0, 0), centre alpha 0.5, rim 0.35.
   g_mirror.players[4].reset();
@@ -240,17 +240,17 @@ TEST_F(Conformance, RadarDashesStartWhereTheirRingsSay) {
   // Radius 0.18 (57.6 by 43.2 pixels) dashed from step 3: nothing at angle 0
   // (steps 59..61 and 3..5 leave it out), a dash at step 4 (22.5 degrees).
   const double a4 = 4 * 6.2831855 / 64;
-  EXPECT_FALSE(any_near(p, cx + 57, cy, kGreen));
+  EXPECT_FALSE(any_near(p, cx + 57, cy, GREEN));
   EXPECT_TRUE(any_near(p, cx + static_cast<int>(57.6 * std::cos(a4)),
-                       cy + static_cast<int>(43.2 * std::sin(a4)), kGreen));
+                       cy + static_cast<int>(43.2 * std::sin(a4)), GREEN));
   // Radius 0.09 dashed from step -1: its first dash runs through angle 0,
   // the next starts at step 7, so step 4 stays dark.
-  EXPECT_TRUE(any_near(p, cx + 28, cy, kGreen));
+  EXPECT_TRUE(any_near(p, cx + 28, cy, GREEN));
   EXPECT_FALSE(any_near(p, cx + static_cast<int>(28.8 * std::cos(a4)),
-                        cy + static_cast<int>(21.6 * std::sin(a4)), kGreen));
+                        cy + static_cast<int>(21.6 * std::sin(a4)), GREEN));
   // The label: "Radar" from Wd/2 - 12 on the baseline Ht/3.
-  EXPECT_GT(count_in(p, cx - 12, H / 3, cx + 15, H / 3 + 8, kGreen), 10);
-  EXPECT_EQ(count_in(p, cx - 20, H / 3 - 3, cx - 13, H / 3 + 10, kGreen), 0);
+  EXPECT_GT(count_in(p, cx - 12, H / 3, cx + 15, H / 3 + 8, GREEN), 10);
+  EXPECT_EQ(count_in(p, cx - 20, H / 3 - 3, cx - 13, H / 3 + 10, GREEN), 0);
 }
 
 TEST_F(Conformance, HudShowsWhatEachGameStateCallsFor) {
@@ -260,7 +260,7 @@ TEST_F(Conformance, HudShowsWhatEachGameStateCallsFor) {
   own.armor = 500;
   player(6, "Rival", 99);
   auto green_at = [](const std::vector<unsigned char>& p, int x, int y) {
-    return count_in(p, x, y, x + 50, y + 8, kGreen);
+    return count_in(p, x, y, x + 50, y + 8, GREEN);
   };
   // Multi-player with lives: all four lines, both gauges, no scoreboard.
   draw_overlay();
@@ -269,8 +269,8 @@ TEST_F(Conformance, HudShowsWhatEachGameStateCallsFor) {
   EXPECT_GT(green_at(p, 10, H - 35), 15) << "lives";
   EXPECT_GT(green_at(p, W - 100, H - 20), 15) << "warps";
   EXPECT_GT(green_at(p, W - 100, H - 35), 15) << "nukes";
-  EXPECT_GT(count_in(p, 0, 9, W - 1, 18, kWhite), 80) << "gauge frames";
-  EXPECT_EQ(count_in(p, W / 2 - 7, H - 140, W - 110, H - 32, kBlue), 0);
+  EXPECT_GT(count_in(p, 0, 9, W - 1, 18, WHITE), 80) << "gauge frames";
+  EXPECT_EQ(count_in(p, W / 2 - 7, H - 140, W - 110, H - 32, BLUE), 0);
   // Deathmatch: no lives line; the match over, the scoreboard shows by
   // itself under "Game Over", the rival (99) above the own line (42, red).
   g_mirror.join.gameType = 2;
@@ -281,10 +281,10 @@ TEST_F(Conformance, HudShowsWhatEachGameStateCallsFor) {
   p = pixels();
   EXPECT_GT(green_at(p, 10, H - 20), 15);
   EXPECT_EQ(green_at(p, 10, H - 35), 0);
-  EXPECT_GT(count_in(p, W / 2 - 7, H - 40, W / 2 + 60, H - 32, kBlue), 15) << "Game Over";
-  EXPECT_GT(count_in(p, W / 2 - 7, H - 80, W / 2 + 80, H - 72, kBlue), 20) << "rival";
-  EXPECT_GT(count_in(p, W / 2 - 7, H - 100, W / 2 + 80, H - 92, kRed), 20) << "own";
-  EXPECT_EQ(count_in(p, 0, H / 2, W / 2 - 8, H - 1, kBlue), 0) << "lines start at Wd/2 - 7";
+  EXPECT_GT(count_in(p, W / 2 - 7, H - 40, W / 2 + 60, H - 32, BLUE), 15) << "Game Over";
+  EXPECT_GT(count_in(p, W / 2 - 7, H - 80, W / 2 + 80, H - 72, BLUE), 20) << "rival";
+  EXPECT_GT(count_in(p, W / 2 - 7, H - 100, W / 2 + 80, H - 92, RED), 20) << "own";
+  EXPECT_EQ(count_in(p, 0, H / 2, W / 2 - 8, H - 1, BLUE), 0) << "lines start at Wd/2 - 7";
   // Single player: never a scoreboard, even with the score key held.
   g_mirror.join.gameType = 0;
   g_mirror.matchRunning = 1;
@@ -293,8 +293,8 @@ TEST_F(Conformance, HudShowsWhatEachGameStateCallsFor) {
   begin_frame();
   draw_overlay();
   p = pixels();
-  EXPECT_EQ(count_in(p, W / 2 - 7, H - 140, W - 110, H - 32, kBlue), 0);
-  EXPECT_EQ(count(p, kRed), 0);
+  EXPECT_EQ(count_in(p, W / 2 - 7, H - 140, W - 110, H - 32, BLUE), 0);
+  EXPECT_EQ(count(p, RED), 0);
   // Lives gone in a multi-player game: "Game Over" alone in the middle, then
   // the radar; no score line, no gauges.
   g_mirror.join.gameType = 1;
@@ -303,18 +303,18 @@ TEST_F(Conformance, HudShowsWhatEachGameStateCallsFor) {
   begin_frame();
   draw_overlay();
   p = pixels();
-  EXPECT_GT(count_in(p, W / 2 - 7, H / 2 + 20, W / 2 + 60, H / 2 + 28, kBlue), 15);
-  EXPECT_EQ(count(p, kBlue), count_in(p, W / 2 - 7, H / 2 + 17, W / 2 + 60, H / 2 + 30, kBlue));
-  EXPECT_EQ(count(p, kWhite), 0);
-  EXPECT_EQ(count_in(p, 0, H / 3 + 12, W - 1, H - 1, kGreen), 0);
+  EXPECT_GT(count_in(p, W / 2 - 7, H / 2 + 20, W / 2 + 60, H / 2 + 28, BLUE), 15);
+  EXPECT_EQ(count(p, BLUE), count_in(p, W / 2 - 7, H / 2 + 17, W / 2 + 60, H / 2 + 30, BLUE));
+  EXPECT_EQ(count(p, WHITE), 0);
+  EXPECT_EQ(count_in(p, 0, H / 3 + 12, W - 1, H - 1, GREEN), 0);
   // The same in single player adds the score and the prompt below it.
   g_mirror.join.gameType = 0;
   set_overlay_projection();
   begin_frame();
   draw_overlay();
   p = pixels();
-  EXPECT_GT(count_in(p, W / 2 - 7, H / 2, W / 2 + 60, H / 2 + 8, kBlue), 15);
-  EXPECT_GT(count_in(p, W / 2 - 7, H / 2 - 20, W / 2 + 60, H / 2 - 12, kBlue), 15);
+  EXPECT_GT(count_in(p, W / 2 - 7, H / 2, W / 2 + 60, H / 2 + 8, BLUE), 15);
+  EXPECT_GT(count_in(p, W / 2 - 7, H / 2 - 20, W / 2 + 60, H / 2 - 12, BLUE), 15);
   g_play.scoreTable = 0;
 }
 

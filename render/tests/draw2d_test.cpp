@@ -20,9 +20,9 @@ namespace {
 using testing_gl::GlTest;
 using testing_gl::Rgb;
 
-constexpr Rgb kWhite{255, 255, 255};
-constexpr Rgb kBlue{0, 0, 255};
-constexpr Rgb kGreen{0, 255, 0};
+constexpr Rgb WHITE{255, 255, 255};
+constexpr Rgb BLUE{0, 0, 255};
+constexpr Rgb GREEN{0, 255, 0};
 
 TEST(Palette, HoldsTheNineColours) {
   init_palette();
@@ -45,7 +45,7 @@ TEST_F(Draw2d, TextReturnsTheEndOfItsGlyphsAndDrawsBetween) {
   int leftmost = 640, rightmost = -1;
   for (int y = 5; y < 25; ++y) {
     for (int x = 0; x < 100; ++x) {
-      if (at(p, x, y) == kGreen) {
+      if (at(p, x, y) == GREEN) {
         leftmost = std::min(leftmost, x);
         rightmost = std::max(rightmost, x);
       }
@@ -53,7 +53,7 @@ TEST_F(Draw2d, TextReturnsTheEndOfItsGlyphsAndDrawsBetween) {
   }
   EXPECT_GE(leftmost, 10);
   EXPECT_LT(rightmost, end);
-  EXPECT_EQ(count(p, kGreen), lit(p));  // one colour, nothing else
+  EXPECT_EQ(count(p, GREEN), lit(p));  // one colour, nothing else
   // The big font is wider for the same text.
   EXPECT_GT(draw_text(10, 100, "Shield: ", palette_green, 1) - 10, 34);
 }
@@ -68,25 +68,25 @@ TEST_F(Draw2d, PointLightsExactlyOnePixel) {
   draw_point(100, 50, palette_white);
   const auto p = pixels();
   EXPECT_EQ(lit(p), 1);
-  EXPECT_EQ(at(p, 100, 50), kWhite);
+  EXPECT_EQ(at(p, 100, 50), WHITE);
 }
 
 TEST_F(Draw2d, QuadFillsItsPixelRectangle) {
   draw_quad(20, 30, 20, 40, 60, 40, 60, 30, palette_blue);
   const auto p = pixels();
-  EXPECT_EQ(count(p, kBlue), 40 * 10);
-  EXPECT_EQ(at(p, 20, 30), kBlue);
-  EXPECT_EQ(at(p, 59, 39), kBlue);
+  EXPECT_EQ(count(p, BLUE), 40 * 10);
+  EXPECT_EQ(at(p, 20, 30), BLUE);
+  EXPECT_EQ(at(p, 59, 39), BLUE);
   EXPECT_EQ(at(p, 60, 35), (Rgb{}));
   EXPECT_EQ(at(p, 30, 40), (Rgb{}));
 }
 
 TEST_F(Draw2d, DashedCircleDrawsAQuarterOfTheRing) {
   draw_circle(320, 240, palette_green, 64, 0, 0.5f);
-  const int whole = count(pixels(), kGreen);
+  const int whole = count(pixels(), GREEN);
   begin_frame();
   draw_circle(320, 240, palette_green, 64, 3, 0.5f);
-  const int dashed = count(pixels(), kGreen);
+  const int dashed = count(pixels(), GREEN);
   // 8 dashes of 2 of the 64 segments each.
   EXPECT_NEAR(static_cast<double>(dashed) / whole, 0.25, 0.05);
   begin_frame();
@@ -103,9 +103,9 @@ GaugeRow read_gauge(const std::vector<unsigned char>& p, int x) {
   GaugeRow row;
   for (int px = x; px < x + 60; ++px) {
     const auto c = GlTest::at(p, px, 13);
-    if (c == kWhite) (row.left < 0 ? row.left : row.right) = px;
-    if (c == kBlue) ++row.blue;
-    if (!(c == kBlue) && !(c == kWhite) && !(c == Rgb{})) ++row.other;
+    if (c == WHITE) (row.left < 0 ? row.left : row.right) = px;
+    if (c == BLUE) ++row.blue;
+    if (!(c == BLUE) && !(c == WHITE) && !(c == Rgb{})) ++row.other;
   }
   return row;
 }
@@ -126,7 +126,7 @@ TEST_F(Draw2d, GaugeFillsInProportionAndStaysEmptyForNoMaximum) {
     EXPECT_EQ(row.blue, c.blue) << c.value << "/" << c.maximum;
     EXPECT_EQ(row.other, 0);
     if (c.blue > 0) {
-      EXPECT_EQ(at(p, 106, 13), kBlue);
+      EXPECT_EQ(at(p, 106, 13), BLUE);
     }
   }
 }

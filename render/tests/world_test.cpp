@@ -20,8 +20,8 @@ namespace {
 using testing_gl::GlTest;
 using testing_gl::Rgb;
 
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float NOT_A_NUMBER = std::numeric_limits<float>::quiet_NaN();
+constexpr float INF = std::numeric_limits<float>::infinity();
 
 // A unit cube's front face (two triangles) in one colour per corner set.
 Model square_model(Colour3f colour) {
@@ -237,13 +237,13 @@ TEST_F(World, HaloFromInsideItsSphereStaysAtTheCentre) {
 
 TEST_F(World, NothingBadReachesGlFromBrokenOrDegenerateRecords) {
   const Model red = square_model({1, 0, 0});
-  put(0, KIND_ASTEROID, {kNaN, 0, -3}, 0.5f, &red);
-  put(1, KIND_ASTEROID, {0, 0, -3}, kInf, &red);
-  put(2, KIND_SHOT, {0, 0, -3}, 0.5f, &red, Matrix3f{kNaN, 0, 0, 0, 1, 0, 0, 0, 1});
+  put(0, KIND_ASTEROID, {NOT_A_NUMBER, 0, -3}, 0.5f, &red);
+  put(1, KIND_ASTEROID, {0, 0, -3}, INF, &red);
+  put(2, KIND_SHOT, {0, 0, -3}, 0.5f, &red, Matrix3f{NOT_A_NUMBER, 0, 0, 0, 1, 0, 0, 0, 1});
   put(3, KIND_SHOT, {0, 0, -3}, 0.5f, nullptr);
   put(4, KIND_NUKE_EXPLOSION, {0, 0, 0}, 0.0f, nullptr);  // exactly at the camera
-  put(5, KIND_SHIP_EXPLOSION, {0, kInf, -2}, 0.5f, nullptr);
-  put(6, KIND_ARMOR_POWERUP, {0, 0, -3}, kNaN, &red);
+  put(5, KIND_SHIP_EXPLOSION, {0, INF, -2}, 0.5f, nullptr);
+  put(6, KIND_ARMOR_POWERUP, {0, 0, -3}, NOT_A_NUMBER, &red);
   put(7, KIND_ASTEROID, {0, 0, -3}, 3e38f, &red, Matrix3f{3e38f, 0, 0, 0, 1, 0, 0, 0, 1});
   put(8, 100000, {0, 0, -3}, 1, &red);
   put(10, -1, {0, 0, -3}, 1, &red);

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 // Tests need a device that exists everywhere; an explicit choice in the
 // environment wins. Set before any OpenAL call, which reads it once.
-const bool kNullDriverByDefault = (setenv("ALSOFT_DRIVERS", "null", 0), true);
+const bool NULL_DRIVER_BY_DEFAULT = (setenv("ALSOFT_DRIVERS", "null", 0), true);
 
 ALint source_state(unsigned source) {
   ALint state = 0;

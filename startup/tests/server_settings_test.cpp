@@ -74,12 +74,12 @@ TEST_F(ServerSettingsTest, EveryShippedKeyReachesAFieldOfItsOwn) {
   int n = 100;
   for (const std::string& k : g_keys) text += k + "=" + std::to_string(n++) + "\n";
   load(text);
-  constexpr std::size_t kFields = sizeof(ServerSettings) / 4;
-  ASSERT_EQ(g_keys.size(), kFields);
-  std::array<std::uint32_t, kFields> bits;
+  constexpr std::size_t FIELDS = sizeof(ServerSettings) / 4;
+  ASSERT_EQ(g_keys.size(), FIELDS);
+  std::array<std::uint32_t, FIELDS> bits;
   std::memcpy(bits.data(), &g_server_settings, sizeof bits);
   std::set<std::uint32_t> distinct(bits.begin(), bits.end());
-  EXPECT_EQ(distinct.size(), kFields);
+  EXPECT_EQ(distinct.size(), FIELDS);
 }
 
 TEST_F(ServerSettingsTest, NumbersConvertLikeAtoiAndStrtod) {

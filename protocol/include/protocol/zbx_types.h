@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 namespace zbx {
@@ -9,6 +10,12 @@ namespace zbx {
 struct Vector3f {
   float x = 0, y = 0, z = 0;
 };
+
+// Length in float arithmetic, the same everywhere so results agree bit for bit.
+inline float length(Vector3f v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+inline bool is_finite(Vector3f v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
 
 struct Colour3f {
   float r = 0, g = 0, b = 0;
