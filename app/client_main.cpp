@@ -7,6 +7,7 @@
 #include "client/client.h"
 #include "client/hooks.h"
 #include "client/mirror.h"
+#include "client/replay.h"
 #include "menus/menus.h"
 #include "render/core/model.h"
 #include "render/core/starfield.h"
@@ -75,6 +76,7 @@ int run_client(int argc, char** argv) {
   fill_client_hooks();
   init_client();
   play_interface_sound(SOUND_READY);
+  if (g_replay.reader) show_replay_screen();
   enter_main_loop();
 }
 

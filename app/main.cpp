@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+#include "client/replay.h"
 #include "client_main.h"
 #include "server/server.h"
 #include "startup/command_line.h"
@@ -59,6 +60,15 @@ int main(int argc, char** argv) {
     zbx::ServerThread(1, control, say_listening);
     // Every server thread has ended; skip static destructors all the same.
     zbx::fatal_exit(0);
+  }
+  // Both are checked before the window opens; a recording that cannot be
+  // written leaves the game as it is, one that cannot be read ends here.
+  if (line.record) zbx::start_recording(*line.record);
+  if (line.play) {
+    if (std::string message; !zbx::open_replay(*line.play, message)) {
+      std::fprintf(stderr, "zbx3d: %s\n", message.c_str());
+      zbx::fatal_exit(1);
+    }
   }
   zbx::fatal_exit(zbx::run_client(argc, argv));
 }

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "client/client.h"
+#include "client/replay.h"
 #include "protocol/protocol.h"
 #include "startup/settings.h"
 
@@ -153,6 +154,7 @@ void ReadServerThread() {
   handler.on_object = on_object;
   handler.on_sound = on_sound;
 
+  record_game_begin();
   std::uint8_t buffer[DATAGRAM_BUFFER_SIZE];
   while (g_connection.receiverStop.load() == 0) {
     const ssize_t n = recvfrom(s, buffer, sizeof buffer, 0, nullptr, nullptr);
@@ -167,7 +169,9 @@ void ReadServerThread() {
       parse_snapshot(buffer, static_cast<std::size_t>(n), handler);
     }
     g_connection.receiverActive.store(0);
+    record_datagram(buffer, static_cast<std::size_t>(n));
   }
+  record_game_end();
   std::puts("Exiting Read Server Thread");
   g_connection.receiversRunning.fetch_sub(1);
 }
@@ -205,6 +209,22 @@ int StartGame() {
   g_play.lastUpdate = g_play.previousFrame;
   g_play.inGame = true;
   return 0;
+}
+
+void apply_datagram(const std::uint8_t* data, std::size_t length) {
+  SnapshotContext context{&g_mirror, &g_connection.warpLoop};
+  SnapshotHandler handler;
+  handler.context = &context;
+  handler.on_presence = on_presence;
+  handler.on_player = on_player;
+  handler.on_object = on_object;
+  handler.on_sound = on_sound;
+  g_connection.receiverActive.store(1);
+  {
+    std::lock_guard<std::mutex> lock(mirror_mutex());
+    parse_snapshot(data, length, handler);
+  }
+  g_connection.receiverActive.store(0);
 }
 
 }  // namespace zbx

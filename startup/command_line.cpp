@@ -18,6 +18,10 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       target = &line.client_settings;
     } else if (std::strcmp(word, "-scf") == 0) {
       target = &line.server_settings;
+    } else if (std::strcmp(word, "-record") == 0) {
+      target = &line.record;
+    } else if (std::strcmp(word, "-play") == 0) {
+      target = &line.play;
     } else if (std::strcmp(word, "-ds") == 0) {
       line.dedicated = true;
       continue;
@@ -30,7 +34,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     // An option without its file as the last word does nothing.
     if (i + 1 >= argc) break;
     const char* file = argv[++i] != nullptr ? argv[i] : "";
-    if (std::strlen(file) > MAX_PATH_CHARS) {
+    // Only the settings paths live in fixed 80-byte fields.
+    const bool settings = target == &line.client_settings || target == &line.server_settings;
+    if (settings && std::strlen(file) > MAX_PATH_CHARS) {
       line.status = 1;
       line.message =
           std::string("Path given with ") + word + " is longer than 79 characters: " + file;
@@ -45,7 +51,7 @@ std::string info_text(int argc, const char* const* argv) {
   if (argc != 2 || argv[1] == nullptr) return {};
   if (std::strcmp(argv[1], "--version") == 0) return "zbx3d " ZBX_VERSION;
   if (std::strcmp(argv[1], "--help") != 0) return {};
-  return "Usage: zbx3d [-cf FILE] [-scf FILE] [-ds]\n"
+  return "Usage: zbx3d [-cf FILE] [-scf FILE] [-ds] [-record FILE] [-play FILE]\n"
          "       zbx3d --help | --version\n"
          "Zorbix, a three-dimensional asteroids game. Without -ds it opens the game\n"
          "window on the main menu.\n"
@@ -54,6 +60,10 @@ std::string info_text(int argc, const char* const* argv) {
          "              As Defaults\" (default ~/.zbx3d/ZBXConfig)\n"
          "  -scf FILE   server settings (default ~/.zbx3d/ZBXServerConfig)\n"
          "  -ds         run a dedicated server: no window, no sound\n"
+         "  -record FILE  record every game of this run: the first to FILE, later\n"
+         "              ones to FILE.2, FILE.3, ...\n"
+         "  -play FILE  replay a recorded game (Space pauses, + and - change the\n"
+         "              speed, Escape ends), then show the main menu\n"
          "  --help      print this help and exit\n"
          "  --version   print the version and exit\n"
          "\n"

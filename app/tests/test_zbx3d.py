@@ -73,7 +73,8 @@ class Zbx3dStartup(unittest.TestCase):
         self.assertEqual((r.returncode, r.stdout), (0, "zbx3d 1.0.0\n"))
         r = self.run_zbx("--help")
         self.assertEqual(r.returncode, 0)
-        for option in ("-cf FILE", "-scf FILE", "-ds", "--help", "--version"):
+        for option in ("-cf FILE", "-scf FILE", "-ds", "-record FILE", "-play FILE", "--help",
+                       "--version"):
             self.assertIn(option, r.stdout)
         self.assertFalse(os.path.exists(self.userdir))
         for words in (["--version", "-ds"], ["--help", "x"], ["-ds", "--version"]):

@@ -114,6 +114,9 @@ void SendUpdate();
 
 // Body of the receiver thread; applies every snapshot datagram to g_mirror.
 void ReadServerThread();
+// Applies one datagram to g_mirror as the receiver does: under the mirror
+// mutex, through the same parser and checks (the replay's datagrams too).
+void apply_datagram(const std::uint8_t* data, std::size_t length);
 // Ends the current game's receiver at once (releasing the mirror mutex if
 // this thread holds it), waits for it and closes the game's socket.
 void stop_receiver();

@@ -185,6 +185,8 @@ void start_multi_player_action();
 void start_server_action();
 void stop_server_action();
 void quit_game_action();
+// The game screen replaying the recording open_replay opened ("-play").
+void show_replay_screen();
 
 // Drawing of each screen.
 void draw_main_menu();

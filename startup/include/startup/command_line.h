@@ -1,5 +1,6 @@
-// The command line of zbx3d: "-cf" file, "-scf" file and "-ds". Parsing is
-// pure; the caller prints the message and exits with the status.
+// The command line of zbx3d: "-cf" file, "-scf" file, "-ds", "-record" file
+// and "-play" file. Parsing is pure; the caller prints the message and exits
+// with the status.
 #pragma once
 
 #include <optional>
@@ -13,6 +14,8 @@ struct CommandLine {
   bool dedicated = false;                      // "-ds" seen
   std::optional<std::string> client_settings;  // "-cf" argument
   std::optional<std::string> server_settings;  // "-scf" argument
+  std::optional<std::string> record;           // "-record" argument
+  std::optional<std::string> play;             // "-play" argument
   int status = 0;                              // nonzero: print message, exit with it
   std::string message;                         // printed with a final newline
 };
