@@ -84,7 +84,7 @@ void main_menu_special(int key, int, int) {
 }
 
 void start_single_player_action() {
-  if (g_server_running.load() != 0) {
+  if (local_server_running()) {
     play_interface_sound(SOUND_REFUSED);
     return;
   }
@@ -92,18 +92,16 @@ void start_single_player_action() {
   // Private server on 127.0.0.1:12345, a pause, then the join; a failed join
   // comes back to the main menu through leave_game, which stops that server.
   start_private_server();
-  show_connecting_screen(
-      std::chrono::duration_cast<std::chrono::milliseconds>(g_local_server.startWait));
+  show_connecting_screen(g_local_server.startWait);
 }
 
 void start_multi_player_action() {
   play_interface_sound(SOUND_GAME_START);
-  g_connection.receiverStop.store(0);
   show_connecting_screen(std::chrono::milliseconds(0));
 }
 
 void start_server_action() {
-  if (g_server_running.load() != 0) {
+  if (local_server_running()) {
     play_interface_sound(SOUND_REFUSED);
     return;
   }
@@ -113,7 +111,7 @@ void start_server_action() {
 }
 
 void stop_server_action() {
-  if (g_server_running.load() == 0) {
+  if (!local_server_running()) {
     play_interface_sound(SOUND_REFUSED);
     return;
   }

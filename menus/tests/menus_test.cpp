@@ -355,7 +355,7 @@ TEST_F(MenuTest, ServerStartsOnceStopsOnceAndBlocksSinglePlayer) {
 
   start_server_action();
   EXPECT_EQ(times_played(SOUND_GAME_START), 1);
-  EXPECT_EQ(g_server_running.load(), 1);
+  EXPECT_TRUE(local_server_running());
   start_server_action();
   EXPECT_EQ(times_played(SOUND_REFUSED), 2);
   start_single_player_action();
@@ -363,7 +363,7 @@ TEST_F(MenuTest, ServerStartsOnceStopsOnceAndBlocksSinglePlayer) {
   EXPECT_EQ(g_menus.screen, Screen::MainMenu);
 
   stop_server_action();
-  EXPECT_EQ(g_server_running.load(), 0);
+  EXPECT_FALSE(local_server_running());
   EXPECT_FALSE(g_local_server.thread.joinable());
 }
 
@@ -379,7 +379,7 @@ TEST_F(MenuTest, MultiPlayerJoinWithNobodyThereComesBackToTheMenu) {
   EXPECT_FALSE(g_play.inGame);
   EXPECT_EQ(g_connection.socket, -1);
   EXPECT_GT(g_menus.failedUntil, std::chrono::steady_clock::now());  // the line under the items
-  EXPECT_EQ(g_server_running.load(), 0);                             // no server of its own
+  EXPECT_FALSE(local_server_running());                              // no server of its own
   EXPECT_EQ(g_menus.mainMenu.selected, 1);
 }
 
@@ -419,7 +419,7 @@ TEST_F(MenuTest, FailedSinglePlayerJoinStopsItsServerAndAllowsANewStart) {
     finish_join();
     EXPECT_EQ(times_played(SOUND_GAME_START), 1) << round;
     EXPECT_EQ(g_menus.screen, Screen::MainMenu) << round;
-    EXPECT_EQ(g_server_running.load(), 0) << round;
+    EXPECT_FALSE(local_server_running()) << round;
     EXPECT_FALSE(g_local_server.thread.joinable()) << round;
     // Bounded by the server's own receive time-out, never an endless wait.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << round;

@@ -20,6 +20,7 @@
 #include "client/hooks.h"
 #include "client/mirror.h"
 #include "protocol/zbx_types.h"
+#include "server/server.h"
 
 namespace zbx {
 
@@ -104,6 +105,7 @@ extern PlayState g_play;
 // The server thread this process started from the menu, if any.
 struct LocalServer {
   std::thread thread;
+  ServerControl control;
   bool privateGame = false;  // started for the single-player game now being played
   int port = 0;              // where it listens on 127.0.0.1, to wake it when stopping
   std::chrono::milliseconds startWait{1000};  // pause before joining it
@@ -179,6 +181,8 @@ bool update_due(const timeval& lastUpdate, const timeval& now);
 
 // --- Server threads started from the menu ---
 
+// True from start_server_thread until that server's thread has ended.
+bool local_server_running();
 // Starts ServerThread(keep_settings) on a thread of this process; false when
 // one already runs. "Pthread error" and status 1 if it cannot be created.
 bool start_server_thread(int keep_settings);
@@ -186,11 +190,14 @@ bool start_server_thread(int keep_settings);
 // server thread of this process was left to wait for.
 bool stop_server_thread();
 // The single-player start after the menu has installed the game screen:
-// private server on port 12345, a pause, then StartGame. 1: refused (a server
-// thread already runs) or the join failed; 0: game running.
+// private server on port 12345, a pause, then StartGame. -1: refused (a
+// server thread already runs); 1: the join failed; 0: game running.
 int start_single_player_game();
 // Its first part: the private server started and the address pointed at it;
 // false (nothing done) when a server thread already runs.
 bool start_private_server();
+// The multi-player start after the menu has installed the game screen: a
+// fresh receiver stop flag, then StartGame. 1: the join failed; 0: running.
+int start_multi_player_game();
 
 }  // namespace zbx
