@@ -1,8 +1,10 @@
 // Joining a server, forwarding keys and the receiver thread.
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -36,8 +38,7 @@ void close_socket() {
   g_connection.socket = -1;
 }
 
-// One join attempt: the request, then one reply within the time-out.
-bool attempt_join(JoinReply& reply) {
+void send_join_request() {
   char name[sizeof g_client_settings.PLAYER_NAME + 1] = {};
   std::memcpy(name, g_client_settings.PLAYER_NAME, sizeof g_client_settings.PLAYER_NAME);
   std::uint8_t request[JOIN_REQUEST_SIZE];
@@ -46,17 +47,29 @@ bool attempt_join(JoinReply& reply) {
     std::puts("Write Error in Connect Server");
     fatal_exit(1);
   }
+  g_connection.join.deadline = std::chrono::steady_clock::now() + g_connection.receiveTimeout;
+}
+
+// The one datagram an attempt reads; any other length ends the attempt.
+bool read_join_reply(JoinReply& reply) {
   std::uint8_t buffer[JOIN_REPLY_SIZE];
-  const ssize_t n = recvfrom(g_connection.socket, buffer, sizeof buffer, 0, nullptr, nullptr);
+  const ssize_t n =
+      recvfrom(g_connection.socket, buffer, sizeof buffer, MSG_DONTWAIT, nullptr, nullptr);
   if (n != static_cast<ssize_t>(JOIN_REPLY_SIZE)) return false;
   reply = decode_join_reply(buffer);
   // Whoever answered, a slot outside the table is no reply at all.
   return reply.slot >= 0 && reply.slot < MAX_PLAYERS;
 }
 
+std::int64_t steady_milliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
-int ConnectServer() {
+void begin_join() {
   g_connection.KeyState.fill(0);
   // Whatever an unfinished game left behind ends here: one receiver per game.
   if (g_connection.receiver.joinable()) stop_receiver();
@@ -84,24 +97,58 @@ int ConnectServer() {
   const std::uint8_t probe = PROBE_BYTE;
   send_bytes(&probe, PROBE_SIZE);  // its fate does not matter
 
-  JoinReply reply;
-  for (int attempt = 1; attempt <= JOIN_ATTEMPTS; ++attempt) {
-    if (attempt_join(reply)) {
-      std::unique_lock<std::mutex> lock(mirror_mutex(), std::defer_lock);
-      if (!g_play.holdsMirror) lock.lock();
-      g_mirror.join.worldWidth = reply.worldWidth;
-      g_mirror.join.slot = reply.slot;
-      g_mirror.join.gameType = reply.gameType;
-      g_mirror.join.maxShield = reply.maxShield;
-      g_mirror.join.maxArmor = reply.maxArmor;
-      return 0;
-    }
-    if (attempt < JOIN_ATTEMPTS) std::puts("Error connecting to server, retrying");
+  g_connection.join.active = true;
+  g_connection.join.attempt = 1;
+  send_join_request();
+}
+
+JoinStatus join_step(std::chrono::milliseconds wait) {
+  JoinProgress& j = g_connection.join;
+  if (!j.active) return JoinStatus::Failed;
+  using std::chrono::milliseconds;
+  const auto left = std::chrono::ceil<milliseconds>(j.deadline - std::chrono::steady_clock::now());
+  pollfd p{g_connection.socket, POLLIN, 0};
+  const auto slice = std::clamp(std::min(wait, left), milliseconds(0), milliseconds(60000));
+  const int ready = poll(&p, 1, static_cast<int>(slice.count()));
+  if (ready < 0 || (ready == 0 && std::chrono::steady_clock::now() < j.deadline)) {
+    return JoinStatus::Waiting;
   }
+  JoinReply reply;
+  if (ready > 0 && read_join_reply(reply)) {
+    j.active = false;
+    std::unique_lock<std::mutex> lock(mirror_mutex(), std::defer_lock);
+    if (!g_play.holdsMirror) lock.lock();
+    g_mirror.join.worldWidth = reply.worldWidth;
+    g_mirror.join.slot = reply.slot;
+    g_mirror.join.gameType = reply.gameType;
+    g_mirror.join.maxShield = reply.maxShield;
+    g_mirror.join.maxArmor = reply.maxArmor;
+    return JoinStatus::Joined;
+  }
+  if (j.attempt < JOIN_ATTEMPTS) {
+    std::puts("Error connecting to server, retrying");
+    ++j.attempt;
+    send_join_request();
+    return JoinStatus::Waiting;
+  }
+  j.active = false;
   std::puts("Failed to connect to server");
   std::fflush(stdout);
+  return JoinStatus::Failed;
+}
+
+int ConnectServer() {
+  begin_join();
+  JoinStatus status = JoinStatus::Waiting;
+  while (status == JoinStatus::Waiting) status = join_step(g_connection.receiveTimeout);
+  if (status == JoinStatus::Joined) return 0;
   leave_game();  // closes the socket: failed joins leave no descriptor behind
   return 1;
+}
+
+int silence_seconds() {
+  const std::int64_t quiet = steady_milliseconds() - g_connection.lastDatagram.load();
+  return quiet >= 2000 ? static_cast<int>(quiet / 1000) : 0;
 }
 
 void TellServer(int code, bool pressed) {
@@ -163,6 +210,7 @@ void ReadServerThread() {
       continue;
     }
     if (n == 0) continue;  // woken by the game's end, or an empty datagram
+    g_connection.lastDatagram.store(steady_milliseconds());
     g_connection.receiverActive.store(1);
     {
       std::lock_guard<std::mutex> lock(mirror_mutex());
@@ -188,7 +236,13 @@ void stop_receiver() {
 int StartGame() {
   stop_receiver();  // never two receivers: an unfinished game ends here
   if (ConnectServer() != 0) return 1;
+  begin_game();
+  return 0;
+}
+
+void begin_game() {
   g_connection.receiverStop.store(0);
+  g_connection.lastDatagram.store(steady_milliseconds());
   g_play.scoreTable = 0;
   g_play.reverseView = 0;
 
@@ -208,7 +262,6 @@ int StartGame() {
   gettimeofday(&g_play.previousFrame, nullptr);
   g_play.lastUpdate = g_play.previousFrame;
   g_play.inGame = true;
-  return 0;
 }
 
 void apply_datagram(const std::uint8_t* data, std::size_t length) {

@@ -9,6 +9,7 @@ void no_sound(int, Vector3f) {}
 int no_loop(int) { return -1; }
 void no_stop(int) {}
 void nothing() {}
+void no_silence(int) {}
 }  // namespace
 
 ClientHooks default_client_hooks() {
@@ -26,6 +27,7 @@ ClientHooks default_client_hooks() {
   h.draw_starfield = nothing;
   h.draw_overlay = nothing;
   h.draw_world = nothing;
+  h.draw_silence = no_silence;
   h.swap_frame = nothing;
   return h;
 }

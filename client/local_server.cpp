@@ -74,14 +74,19 @@ bool stop_server_thread() {
 }
 
 int start_single_player_game() {
-  if (local_server_running()) return -1;
+  if (!start_private_server()) return -1;
+  std::this_thread::sleep_for(g_local_server.startWait);
+  return StartGame();
+}
+
+bool start_private_server() {
+  if (local_server_running()) return false;
   std::snprintf(g_client_settings.SERVER_IP, sizeof g_client_settings.SERVER_IP, "%s", "127.0.0.1");
   g_client_settings.SERVER_PORT = g_local_server.singlePlayerPort;
   start_server_thread(0);
   g_local_server.privateGame = true;
   g_connection.receiverStop.store(0);
-  std::this_thread::sleep_for(g_local_server.startWait);
-  return StartGame();
+  return true;
 }
 
 int start_multi_player_game() {
@@ -94,6 +99,7 @@ void reset_client_state() {
   stop_server_thread();
   g_connection.KeyState.fill(0);
   g_connection.receiveTimeout = std::chrono::milliseconds(5000);
+  g_connection.join = JoinProgress{};
   g_connection.receiverStop.store(0);
   g_connection.warpLoop = -1;
   g_connection.receiverActive.store(0);

@@ -266,6 +266,7 @@ void frame_step() {
     g_play.lastUpdate = now;
   }
 
+  if (const int quiet = silence_seconds(); quiet > 0) g_client_hooks.draw_silence(quiet);
   if (own) {
     g_client_hooks.draw_overlay();
     g_client_hooks.draw_world();

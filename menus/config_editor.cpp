@@ -110,7 +110,7 @@ void build_config_menu() {
   set_plain(items[21], "Save Settings As Defaults", save_settings_action);
   set_plain(items[22], "Return To Main Menu", show_main_menu);
   m.count = CONFIG_ITEMS;
-  m.top = config_top_offset(s.SCREEN_HEIGHT);
+  m.top = config_top_offset(window_height());
 }
 
 void show_config_editor() {
@@ -121,8 +121,8 @@ void show_config_editor() {
 
 void draw_config_menu() {
   auto& m = g_menus.config;
-  const int w = g_client_settings.SCREEN_WIDTH;
-  const int h = g_client_settings.SCREEN_HEIGHT;
+  const int w = window_width();
+  const int h = window_height();
   const ScrollWindow window = scroll_window(m.first, m.selected, m.count, h);
   m.first = window.first;
   begin_frame();
@@ -206,8 +206,7 @@ void draw_key_prompt() {
   char text[2 * MENU_TEXT_SIZE];
   std::snprintf(text, sizeof text, "Enter key for %s", g_menus.prompt);
   begin_frame();
-  draw_text(g_client_settings.SCREEN_WIDTH / 2 - 100, g_client_settings.SCREEN_HEIGHT / 2, text,
-            palette_red, 1);
+  draw_text(window_width() / 2 - 100, window_height() / 2, text, palette_red, 1);
   swap_frame();
 }
 
@@ -246,7 +245,7 @@ void end_number_entry() {
     if (g_menus.pendingWidth >= 1 && g_menus.pendingHeight >= 1) {
       s.SCREEN_WIDTH = g_menus.pendingWidth;
       s.SCREEN_HEIGHT = g_menus.pendingHeight;
-      glutReshapeWindow(s.SCREEN_WIDTH, s.SCREEN_HEIGHT);
+      resize_window(s.SCREEN_WIDTH, s.SCREEN_HEIGHT);
       build_main_menu();
       build_config_menu();
     } else {

@@ -86,8 +86,8 @@ void play_interface_sound(int number) {
 }
 
 void draw_input_box_body(const char* prompt, const char* value) {
-  const int w = g_client_settings.SCREEN_WIDTH;
-  const int h = g_client_settings.SCREEN_HEIGHT / 2;
+  const int w = window_width();
+  const int h = window_height() / 2;
   const int e = draw_text(w / 2 - 200, h, prompt, palette_blue, 1);
   // Everything here lies in one depth plane and the depth test stays on, so
   // the box goes in last: drawn first it would hide the text and the caret.

@@ -55,8 +55,8 @@ void show_high_scores() {
 }
 
 void draw_high_score_view() {
-  const int w = g_client_settings.SCREEN_WIDTH;
-  const int h = g_client_settings.SCREEN_HEIGHT;
+  const int w = window_width();
+  const int h = window_height();
   const auto& m = g_menus.highScoreMenu;
   begin_frame();
   draw_text(20, h - 50, "Name", palette_blue, 1);
@@ -104,8 +104,8 @@ void show_name_entry() {
 }
 
 void draw_name_entry() {
-  const int w = g_client_settings.SCREEN_WIDTH;
-  const int h = g_client_settings.SCREEN_HEIGHT;
+  const int w = window_width();
+  const int h = window_height();
   begin_frame();
   draw_text(w / 2 - 200, h / 2 + 50, "Congratulations, you've made a high score", palette_blue, 1);
   draw_input_box_body("Enter Name", g_menus.nameBuffer);

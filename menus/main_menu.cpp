@@ -19,16 +19,6 @@ void set_item(MenuItem& item, const char* label, MenuAction action) {
   item.action = action;
 }
 
-void play_keyboard(unsigned char key, int, int) { play_key_down(key); }
-void play_keyboard_up(unsigned char key, int, int) { play_key_up(key); }
-
-// The game screen with the game's perspective, ready for StartGame.
-void enter_game_screen() {
-  show_play_screen();
-  set_overlay_projection();
-  set_perspective();
-}
-
 }  // namespace
 
 void build_main_menu() {
@@ -42,7 +32,7 @@ void build_main_menu() {
   set_item(m.items[5], "View High Scores", show_high_scores);
   set_item(m.items[6], "Quit Game", quit_game_action);
   m.count = MAIN_MENU_ITEMS;
-  m.top = main_menu_top_offset(g_client_settings.SCREEN_HEIGHT);
+  m.top = main_menu_top_offset(window_height());
 }
 
 const ScreenCallbacks& main_menu_screen() {
@@ -60,25 +50,20 @@ void show_main_menu() {
   draw_main_menu();
 }
 
-void show_play_screen() {
-  install_screen(ScreenCallbacks{.keyboard = play_keyboard,
-                                 .keyboard_up = play_keyboard_up,
-                                 .special = nullptr,
-                                 .idle = play_frame,
-                                 .display = play_frame});
-  g_menus.screen = Screen::Play;
-}
-
 void draw_main_menu() {
   auto& m = g_menus.mainMenu;
-  const int w = g_client_settings.SCREEN_WIDTH;
-  const int h = g_client_settings.SCREEN_HEIGHT;
+  const int w = window_width();
+  const int h = window_height();
   const ScrollWindow window = scroll_window(m.first, m.selected, m.count, h);
   m.first = window.first;
   begin_frame();
   for (int i = window.first; i <= window.last; ++i) {
     draw_text(w / 2 - 100, h - m.top - MENU_LINE_HEIGHT * (i - window.first), m.items[i].label,
               i == m.selected ? palette_white : palette_blue, 1);
+  }
+  if (std::chrono::steady_clock::now() < g_menus.failedUntil) {
+    draw_text(w / 2 - 100, h - m.top - MENU_LINE_HEIGHT * (window.last - window.first + 2),
+              "Failed to connect to server", palette_red, 1);
   }
   swap_frame();
 }
@@ -104,16 +89,15 @@ void start_single_player_action() {
     return;
   }
   play_interface_sound(SOUND_GAME_START);
-  enter_game_screen();
   // Private server on 127.0.0.1:12345, a pause, then the join; a failed join
   // comes back to the main menu through leave_game, which stops that server.
-  start_single_player_game();
+  start_private_server();
+  show_connecting_screen(g_local_server.startWait);
 }
 
 void start_multi_player_action() {
   play_interface_sound(SOUND_GAME_START);
-  enter_game_screen();
-  start_multi_player_game();
+  show_connecting_screen(std::chrono::milliseconds(0));
 }
 
 void start_server_action() {
@@ -139,6 +123,9 @@ void quit_game_action() { fatal_exit(0); }
 void fill_menu_hooks(ClientHooks& hooks) {
   hooks.show_main_menu = show_main_menu;
   hooks.show_name_entry = show_name_entry;
+  // Not a client hook, but set at the same moment: the window's size changes
+  // reach the menus through it.
+  g_render.relayout = relayout_screens;
 }
 
 }  // namespace zbx

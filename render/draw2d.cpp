@@ -4,9 +4,12 @@
 #include <GL/freeglut.h>
 #include <GL/gl.h>
 
+#include <array>
 #include <cmath>
+#include <cstdio>
 
 #include "render/core/view.h"
+#include "render/render.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -33,17 +36,48 @@ void init_palette() {
   palette_dark_grey = {0.2f, 0.2f, 0.2f};
 }
 
+int window_width() {
+  return g_render.windowWidth > 0 ? g_render.windowWidth : g_client_settings.SCREEN_WIDTH;
+}
+
+int window_height() {
+  return g_render.windowHeight > 0 ? g_render.windowHeight : g_client_settings.SCREEN_HEIGHT;
+}
+
+int text_width(const char* s, int big) {
+  return glutBitmapLength(big ? GLUT_BITMAP_HELVETICA_18 : GLUT_BITMAP_HELVETICA_10,
+                          reinterpret_cast<const unsigned char*>(s));
+}
+
+std::array<char, 12> key_name(char key) {
+  std::array<char, 12> name{};
+  const auto c = static_cast<unsigned char>(key);
+  const char* word = c == ' '  ? "Space"
+                     : c == 27 ? "Escape"
+                     : c == 13 ? "Return"
+                     : c == 9  ? "Tab"
+                               : nullptr;
+  if (word) {
+    std::snprintf(name.data(), name.size(), "%s", word);
+  } else if (c > ' ' && c < 127) {
+    std::snprintf(name.data(), name.size(), "%c", key);
+  } else {
+    std::snprintf(name.data(), name.size(), "key %d", c);
+  }
+  return name;
+}
+
 namespace {
 
-float ndc_x(int x) { return pixel_to_ndc(x, g_client_settings.SCREEN_WIDTH); }
-float ndc_y(int y) { return pixel_to_ndc(y, g_client_settings.SCREEN_HEIGHT); }
+float ndc_x(int x) { return pixel_to_ndc(x, window_width()); }
+float ndc_y(int y) { return pixel_to_ndc(y, window_height()); }
 
 }  // namespace
 
 int draw_text(int x, int y, const char* s, Colour3f colour, int big) {
   if (s == nullptr) return x;
   void* font = big ? GLUT_BITMAP_HELVETICA_18 : GLUT_BITMAP_HELVETICA_10;
-  const int width = g_client_settings.SCREEN_WIDTH;
+  const int width = window_width();
   glColor3f(colour.r, colour.g, colour.b);
   float nx = ndc_x(x);
   const float ny = ndc_y(y);

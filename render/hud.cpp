@@ -47,8 +47,8 @@ void draw_scoreboard(int width, int height, int own_slot) {
 
 void draw_overlay() {
   set_overlay_projection();
-  const int width = g_client_settings.SCREEN_WIDTH;
-  const int height = g_client_settings.SCREEN_HEIGHT;
+  const int width = window_width();
+  const int height = window_height();
   const JoinInfo& join = g_mirror.join;
   const MirrorPlayer* own = own_player();
   if (own != nullptr) {
@@ -81,6 +81,20 @@ void draw_overlay() {
     }
   }
   draw_radar();
+  set_perspective();
+}
+
+void draw_silence(int seconds) {
+  set_overlay_projection();
+  char text[96];
+  const char key = g_client_settings.keys.QUIT_KEY;
+  if (key == 0) {
+    std::snprintf(text, sizeof text, "No word from the server for %d s", seconds);
+  } else {
+    std::snprintf(text, sizeof text, "No word from the server for %d s - press %s to leave",
+                  seconds, key_name(key).data());
+  }
+  draw_text((window_width() - text_width(text, 1)) / 2, window_height() / 2, text, palette_red, 1);
   set_perspective();
 }
 

@@ -16,6 +16,7 @@ void fill_render_hooks(ClientHooks& hooks) {
   hooks.draw_starfield = draw_starfield;
   hooks.draw_overlay = draw_overlay;
   hooks.draw_world = draw_world;
+  hooks.draw_silence = draw_silence;
   hooks.swap_frame = swap_frame;
 }
 

@@ -24,8 +24,8 @@ void emit_blip(Vector3f position, Colour3f behind, Colour3f ahead, bool is_aster
                                own->flightOrientation);
   // A position that is not finite gives no blip (and nothing to convert).
   if (!is_finite(v)) return;
-  const int width = g_client_settings.SCREEN_WIDTH;
-  const int height = g_client_settings.SCREEN_HEIGHT;
+  const int width = window_width();
+  const int height = window_height();
   const Blip blip = radar_blip(v, size, is_asteroid, width, height);
   std::array<std::array<int, 2>, 10> pixels;
   const int count = blip_pixels(blip, pixels);
@@ -45,8 +45,8 @@ void draw_blip(Vector3f position, Colour3f behind, Colour3f ahead, bool is_aster
 }
 
 void draw_radar() {
-  const int width = g_client_settings.SCREEN_WIDTH;
-  const int height = g_client_settings.SCREEN_HEIGHT;
+  const int width = window_width();
+  const int height = window_height();
   const int cx = width / 2;
   const int cy = height / 6;
   draw_text(width / 2 - 12, height / 3, "Radar", palette_green, 0);

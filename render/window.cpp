@@ -16,10 +16,48 @@ namespace zbx {
 
 RenderState g_render;
 
+namespace {
+
+void (*g_screen_special)(int, int, int) = nullptr;
+
+// F11 belongs to every screen, before the screen's own special keys.
+void special_key(int key, int x, int y) {
+  if (key == GLUT_KEY_F11) {
+    toggle_full_screen();
+  } else if (g_screen_special) {
+    g_screen_special(key, x, y);
+  }
+}
+
+void reshape(int width, int height) {
+  glViewport(0, 0, width, height);
+  g_render.windowWidth = width;
+  g_render.windowHeight = height;
+  if (g_render.relayout) g_render.relayout();
+  glutPostRedisplay();
+}
+
+}  // namespace
+
+void resize_window(int width, int height) {
+  g_render.windowWidth = width;
+  g_render.windowHeight = height;
+  glutReshapeWindow(width, height);  // also ends full screen
+}
+
+void toggle_full_screen() {
+  if (glutGet(GLUT_FULL_SCREEN)) {
+    resize_window(g_client_settings.SCREEN_WIDTH, g_client_settings.SCREEN_HEIGHT);
+  } else {
+    glutFullScreen();
+  }
+}
+
 void install_screen(const ScreenCallbacks& screen) {
   glutKeyboardFunc(screen.keyboard);
   glutKeyboardUpFunc(screen.keyboard_up);
-  glutSpecialFunc(screen.special);
+  g_screen_special = screen.special;
+  glutSpecialFunc(special_key);
   glutIdleFunc(screen.idle);
   glutDisplayFunc(screen.display);
 }
@@ -46,6 +84,7 @@ void open_window(const ScreenCallbacks& first_screen) {
   glutCreateWindow("Zorbix");
   glutIgnoreKeyRepeat(1);
   install_screen(first_screen);
+  glutReshapeFunc(reshape);
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glColor3f(1.0f, 1.0f, 1.0f);
   GLuint name = 0;
@@ -71,10 +110,10 @@ void set_overlay_projection() {
 }
 
 void set_perspective() {
-  const int height = g_client_settings.SCREEN_HEIGHT;
+  const int height = window_height();
   // A zero height would hand an infinite aspect ratio to GL.
-  const float aspect = static_cast<float>(g_client_settings.SCREEN_WIDTH) /
-                       static_cast<float>(height > 0 ? height : 1);
+  const float aspect =
+      static_cast<float>(window_width()) / static_cast<float>(height > 0 ? height : 1);
   gluPerspective(60.0, aspect, 0.1, 20.0);
   glMatrixMode(GL_MODELVIEW);
 }

@@ -101,6 +101,26 @@ TEST_F(JoinTest, ShortReplyIsNoReply) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error connecting to server, retrying\n");
 }
 
+TEST_F(JoinTest, ShortSlicesKeepEveryAttemptsWholeTimeOut) {
+  server.answerJoins = false;
+  testing::internal::CaptureStdout();
+  const auto start = std::chrono::steady_clock::now();
+  begin_join();
+  int waits = 0;
+  JoinStatus status = JoinStatus::Waiting;
+  while ((status = join_step(10ms)) == JoinStatus::Waiting) ++waits;
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 3 * 150ms);
+  EXPECT_EQ(status, JoinStatus::Failed);
+  EXPECT_GE(waits, 20);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error connecting to server, retrying\n"
+            "Error connecting to server, retrying\n"
+            "Failed to connect to server\n");
+  EXPECT_EQ(server.of_size(JOIN_REQUEST_SIZE).size(), 3u);
+  leave_game();
+  EXPECT_EQ(g_connection.socket, -1);
+}
+
 TEST(JoinDeathTest, HostNameInsteadOfAddressExitsWithStatusTwo) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::fresh_client(9, 100ms);

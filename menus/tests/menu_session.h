@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -99,7 +100,7 @@ class MenuTest : public ::testing::Test {
     load_client_settings();
     g_client_settings.SCREEN_WIDTH = 640;
     g_client_settings.SCREEN_HEIGHT = 480;
-    glutReshapeWindow(640, 480);
+    resize_window(640, 480);
     g_sound.pendingVolume = g_client_settings.VOLUME;
     reset_menus();
     g_menus.pendingWidth = 640;
@@ -121,6 +122,13 @@ class MenuTest : public ::testing::Test {
 
   static void type(void (*keyboard)(unsigned char, int, int), const std::string& keys) {
     for (unsigned char c : keys) keyboard(c, 0, 0);
+  }
+  // Runs the connecting screen until it has left (bounded).
+  static void finish_join() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (g_menus.screen == Screen::Connecting && std::chrono::steady_clock::now() < end) {
+      connecting_idle();
+    }
   }
   // Selects an editor item by walking the list with the arrow keys.
   static void select_config_item(int index) {

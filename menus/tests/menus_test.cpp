@@ -373,10 +373,32 @@ TEST_F(MenuTest, MultiPlayerJoinWithNobodyThereComesBackToTheMenu) {
   main_menu_special(SPECIAL_KEY_DOWN, 0, 0);
   main_menu_keyboard(KEY_RETURN, 0, 0);
   EXPECT_EQ(times_played(SOUND_GAME_START), 1);
+  EXPECT_EQ(g_menus.screen, Screen::Connecting);
+  finish_join();
   EXPECT_EQ(g_menus.screen, Screen::MainMenu);
   EXPECT_FALSE(g_play.inGame);
-  EXPECT_FALSE(local_server_running());  // no server of its own
+  EXPECT_EQ(g_connection.socket, -1);
+  EXPECT_GT(g_menus.failedUntil, std::chrono::steady_clock::now());  // the line under the items
+  EXPECT_FALSE(local_server_running());                              // no server of its own
   EXPECT_EQ(g_menus.mainMenu.selected, 1);
+}
+
+TEST_F(MenuTest, EscapeOrTheQuitKeyEndsAJoinAtOnceAndOtherKeysDoNot) {
+  g_client_settings.SERVER_PORT = free_udp_port();
+  ASSERT_NE(g_client_settings.keys.QUIT_KEY, 0);
+  for (const unsigned char key : {static_cast<unsigned char>(27),
+                                  static_cast<unsigned char>(g_client_settings.keys.QUIT_KEY)}) {
+    start_multi_player_action();
+    connecting_idle();
+    connecting_keyboard('x', 0, 0);
+    EXPECT_EQ(g_menus.screen, Screen::Connecting) << key;
+    EXPECT_GE(g_connection.socket, 0) << key;
+    connecting_keyboard(key, 0, 0);
+    EXPECT_EQ(g_menus.screen, Screen::MainMenu) << key;
+    EXPECT_EQ(g_connection.socket, -1) << key;
+    EXPECT_FALSE(g_connection.join.active) << key;
+    EXPECT_LT(g_menus.failedUntil, std::chrono::steady_clock::now()) << "not a failure";
+  }
 }
 
 TEST_F(MenuTest, FailedSinglePlayerJoinStopsItsServerAndAllowsANewStart) {
@@ -394,6 +416,7 @@ TEST_F(MenuTest, FailedSinglePlayerJoinStopsItsServerAndAllowsANewStart) {
     sounds_played().clear();
     const auto start = std::chrono::steady_clock::now();
     start_single_player_action();
+    finish_join();
     EXPECT_EQ(times_played(SOUND_GAME_START), 1) << round;
     EXPECT_EQ(g_menus.screen, Screen::MainMenu) << round;
     EXPECT_FALSE(local_server_running()) << round;

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "render/render.h"
 #include "gl_session.h"
+#include "render/render.h"
 
 namespace zbx {
 namespace {
@@ -147,19 +147,20 @@ TEST_F(Draw2d, WindowStateAndProjections) {
   EXPECT_NEAR(m[5], f, 1e-5);
   EXPECT_NEAR(m[0], f / (640.0f / 480.0f), 1e-5);
   EXPECT_NEAR(m[10], -(20.0f + 0.1f) / (20.0f - 0.1f), 1e-5);
-  // The aspect comes from the configured size, not the window.
-  g_client_settings.SCREEN_WIDTH = 800;
-  g_client_settings.SCREEN_HEIGHT = 600;
+  // The aspect follows the window's real size, not the configured one.
+  g_render.windowWidth = 800;
+  g_render.windowHeight = 400;
   set_overlay_projection();
   set_perspective();
   glGetFloatv(GL_PROJECTION_MATRIX, m);
-  EXPECT_NEAR(m[0], f / (800.0f / 600.0f), 1e-5);
+  EXPECT_NEAR(m[0], f / 2.0f, 1e-5);
+  g_render.windowWidth = 0;  // no size reported yet: the configured one
+  g_render.windowHeight = 0;
   g_client_settings.SCREEN_HEIGHT = 0;  // never an infinite aspect
   set_overlay_projection();
   set_perspective();
   glGetFloatv(GL_PROJECTION_MATRIX, m);
   EXPECT_TRUE(std::isfinite(m[0]));
-  g_client_settings.SCREEN_WIDTH = 640;
   g_client_settings.SCREEN_HEIGHT = 480;
   enable_blending();
   GLint src = 0, dst = 0;

@@ -38,6 +38,17 @@ inline constexpr float FRAME_ANIMATION_STEP = 0.15f;
 inline constexpr int JOIN_ATTEMPTS = 3;
 inline constexpr int SINGLE_PLAYER_PORT = 12345;
 
+// A join under way (begin_join .. join_step). The attempts and their
+// time-outs are ConnectServer's; only the waiting is cut into slices so the
+// window can go on drawing and reading keys.
+struct JoinProgress {
+  bool active = false;
+  int attempt = 0;  // 1..JOIN_ATTEMPTS
+  std::chrono::steady_clock::time_point deadline{};
+};
+
+enum class JoinStatus { Waiting, Joined, Failed };
+
 // The connection of the current game and its receiver. Per process; the
 // socket and the receiver are replaced at every game.
 struct ClientConnection {
@@ -46,6 +57,9 @@ struct ClientConnection {
   KeyStateArray KeyState{};  // held keys, sent once a second
   // Receive time-out of the join and of the receiver; tests shorten it.
   std::chrono::milliseconds receiveTimeout{5000};
+  JoinProgress join;
+  // steady_clock milliseconds of the last datagram the receiver took in.
+  std::atomic<std::int64_t> lastDatagram{0};
 
   std::thread receiver;
   std::atomic<int> receiverStop{0};
@@ -105,6 +119,16 @@ int ConnectServer();
 // ConnectServer, then takes the mirror mutex and starts the receiver.
 // 0: game running, 1: join failed.
 int StartGame();
+// ConnectServer in steps: begin_join opens the socket and sends the probe and
+// the first request (same exits); join_step waits at most `wait` and moves on
+// to the next attempt with the usual lines. Failed comes after "Failed to
+// connect to server"; leaving the game is then the caller's.
+void begin_join();
+JoinStatus join_step(std::chrono::milliseconds wait);
+// StartGame's steps after a successful join.
+void begin_game();
+// Whole seconds since the receiver last heard the server, 0 under 2 s.
+int silence_seconds();
 // One KeyEvent for control id code (no game: nothing is sent).
 void TellServer(int code, bool pressed);
 // The KeyState array as one KeyStateUpdate (no game: nothing is sent).
@@ -164,6 +188,9 @@ bool stop_server_thread();
 // private server on port 12345, a pause, then StartGame. -1: refused (a
 // server thread already runs); 1: the join failed; 0: game running.
 int start_single_player_game();
+// Its first part: the private server started and the address pointed at it;
+// false (nothing done) when a server thread already runs.
+bool start_private_server();
 // The multi-player start after the menu has installed the game screen: a
 // fresh receiver stop flag, then StartGame. 1: the join failed; 0: running.
 int start_multi_player_game();

@@ -30,6 +30,8 @@ struct ClientHooks {
   void (*draw_starfield)();
   void (*draw_overlay)();
   void (*draw_world)();
+  // The line over a game frame when the server has been silent that long.
+  void (*draw_silence)(int seconds);
   void (*swap_frame)();
 };
 

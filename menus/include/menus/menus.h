@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 
 #include "client/hooks.h"
 #include "protocol/zbx_types.h"
@@ -90,6 +91,7 @@ enum class Screen {
   KeyCapture,
   HighScores,
   NameEntry,
+  Connecting,
   Play
 };
 
@@ -116,6 +118,13 @@ struct MenuState {
 
   // Name typed in the high-score name entry.
   char nameBuffer[PLAYER_NAME_LIMIT + 1] = {};
+
+  // The connecting screen: when its join begins (after a private server's
+  // start-up pause) and whether it has.
+  std::chrono::steady_clock::time_point joinAt{};
+  bool joinBegun = false;
+  // Until then the main menu says the last join failed.
+  std::chrono::steady_clock::time_point failedUntil{};
 };
 extern MenuState g_menus;
 
@@ -161,6 +170,16 @@ void show_high_scores();
 void show_name_entry();
 // Installs the play screen: play_key_down/up and play_frame.
 void show_play_screen();
+// The screen of a join under way; the join begins after pause. It ends in
+// the game, or in the main menu when it fails or Escape or the quit key is
+// pressed.
+void show_connecting_screen(std::chrono::milliseconds pause);
+void connecting_keyboard(unsigned char key, int x, int y);
+// One slice of the join (at most 20 ms), then a redraw.
+void connecting_idle();
+void draw_connecting();
+// Lays the lists and the game's projection out for the window's new size.
+void relayout_screens();
 
 // Window-system callbacks of the lists (tests drive them directly).
 void main_menu_keyboard(unsigned char key, int x, int y);

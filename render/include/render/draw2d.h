@@ -1,10 +1,12 @@
 // Flat drawing in window pixels for the menus, the HUD and the radar: the
 // nine-colour palette, text in the two bitmap fonts, lines, points, filled
 // quadrilaterals and circles. Pixel x counts from the left edge, y from the
-// bottom edge of a SCREEN_WIDTH x SCREEN_HEIGHT window. Every call expects
+// bottom edge of the window (window_width() x window_height()). Every call expects
 // set_overlay_projection() (render/render.h) and an identity model-view.
 // Window-system thread only; no lock.
 #pragma once
+
+#include <array>
 
 #include "protocol/zbx_types.h"
 
@@ -20,6 +22,15 @@ extern Colour3f palette_blue;
 extern Colour3f palette_light_grey;
 extern Colour3f palette_grey;
 extern Colour3f palette_dark_grey;
+
+// The window's real size: what the window system last reported or what the
+// game last asked for; the configured size until the window has one.
+int window_width();
+int window_height();
+// Width in pixels of s in the font draw_text would use.
+int text_width(const char* s, int big);
+// A key binding as a player reads it: "q", "Space", "Escape", "key 127".
+std::array<char, 12> key_name(char key);
 
 // Fills the nine palette colours.
 void init_palette();

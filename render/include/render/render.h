@@ -43,6 +43,12 @@ void open_window(const ScreenCallbacks& first_screen);
 // texture file..." status 0 (cannot decode).
 void load_explosion_texture(const char* path);
 
+// Asks for a window of that size and lays out for it at once (the
+// configuration editor and F11 back from full screen).
+void resize_window(int width, int height);
+// F11: full screen at the display's size, or back to the configured size.
+void toggle_full_screen();
+
 void begin_frame();             // clears colour and depth
 void reset_view();              // clear colour, shading, fill, identity
 void set_overlay_projection();  // identity projection, left selected
@@ -74,6 +80,8 @@ void draw_crosshair();
 
 // The HUD: texts, gauges, scoreboard and radar; leaves the perspective set.
 void draw_overlay();
+// The centred line of a silent server: its seconds and the key that leaves.
+void draw_silence(int seconds);
 // The gauge frame right of a label ending at x, filled by value / maximum.
 void draw_gauge(int x, int value, int maximum);
 
@@ -96,6 +104,11 @@ struct RenderState {
   // of handing whole meshes and their transforms to GL (same picture; tests
   // compare the two).
   bool cpu_transform = false;
+  // The window's size in pixels as last reported or asked for; 0: none yet.
+  int windowWidth = 0;
+  int windowHeight = 0;
+  // Lays the screen on show out again after the window size changed.
+  void (*relayout)() = nullptr;
 };
 extern RenderState g_render;
 

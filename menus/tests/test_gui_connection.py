@@ -1,0 +1,171 @@
+"""The join on screen, a silent server and full screen, with the real zbx3d
+under Xvfb and real keys. The servers are small UDP sockets on 127.0.0.1 made
+here: one that never answers, one that answers the join and then sends
+snapshots only when told."""
+
+import os
+import socket
+import struct
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import gui_util as g  # noqa: E402
+
+SCREEN_W, SCREEN_H = 1024, 768  # gui_util's Xvfb
+
+
+def join_reply(slot=0):
+    # reserved, game type 0, 1 player, slot; world width (LE float); shield, armor.
+    return struct.pack(">HHHH", 0, 0, 1, slot) + struct.pack("<f", 10.0) + struct.pack(
+        ">ii", 300, 1000)
+
+
+def snapshot(slot=0):
+    """The own ship alone: its PlayerMessage, then the PresenceMessage."""
+    player = struct.pack("<B4xiiiB3xiiBBBBB3xfff20sf9f", 1, slot, 7, 3, 0, 300, 1000, 0, 1, 2, 1,
+                         0, 0.0, 0.0, 0.0, b"Fake", 0.1, 1, 0, 0, 0, 1, 0, 0, 0, 1)
+    presence = bytearray(546)
+    presence[513 + slot] = 1
+    presence[545] = 1
+    return player + bytes(presence)
+
+
+class FakeServer:
+    """Receives on a free port; answers a JoinRequest only when `answer` is set."""
+
+    def __init__(self, answer):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.settimeout(0.05)
+        self.port = self.sock.getsockname()[1]
+        self.answer = answer
+        self.client = None
+        self.received = []
+
+    def pump(self, seconds):
+        """Takes datagrams in for a while (bounded), answering the join."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            try:
+                data, addr = self.sock.recvfrom(2048)
+            except socket.timeout:
+                continue
+            self.received.append(data)
+            if len(data) == 20 and self.answer and self.client is None:
+                self.client = addr
+                self.sock.sendto(join_reply(), addr)
+
+    def send_snapshots(self, count, gap=0.05):
+        for _ in range(count):
+            self.sock.sendto(snapshot(), self.client)
+            time.sleep(gap)
+
+    def close(self):
+        self.sock.close()
+
+
+def sockets_of(pid):
+    fd = f"/proc/{pid}/fd"
+    return sum(1 for n in os.listdir(fd) if os.readlink(os.path.join(fd, n)).startswith("socket:"))
+
+
+def full_shot(client):
+    r = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=client.env,
+                       capture_output=True, timeout=60)
+    return g.Picture.from_ppm(r.stdout)
+
+
+def window_size(client, wid):
+    out = client.xdo("getwindowgeometry", wid).stdout
+    size = out.split("Geometry:")[1].split()[0]
+    return tuple(int(v) for v in size.split("x"))
+
+
+def silence_line(pic):
+    """Red big-font text on the middle line (baseline at half the height)."""
+    return pic.text_in_line(g.RED, 0, g.HEIGHT // 2, g.WIDTH)
+
+
+@unittest.skipUnless(g.have_tools(), "needs Xvfb, xdotool, ImageMagick and ZBX3D")
+class Connection(unittest.TestCase):
+    def start(self, server):
+        x = g.Xvfb().__enter__()
+        self.addCleanup(x.__exit__, None, None, None)
+        self.addCleanup(server.close)
+        c = g.Client(x.display)
+        self.addCleanup(c.stop)
+        userdir = c.prepare()
+        text = (userdir / "ZBXConfig").read_text().replace("SERVER_PORT=12346",
+                                                           f"SERVER_PORT={server.port}")
+        (userdir / "ZBXConfig").write_text(text)
+        c.start()
+        wid = c.window()
+        c.wait_screen(lambda p: g.menu_selected(p, 0), what="main menu")
+        return c, wid
+
+    def shot_at(self, c, since, delay=0.5):
+        time.sleep(max(0.0, since + delay - time.monotonic()))
+        return c.shot()
+
+    def test_join_shows_its_progress_takes_f11_and_escape_cancels_at_once(self):
+        server = FakeServer(answer=False)
+        c, wid = self.start(server)
+        idle_sockets = sockets_of(c.proc.pid)
+        c.key("Down")
+        t = time.monotonic()
+        c.xdo("key", "Return")
+        pic = self.shot_at(c, t)
+        self.assertFalse(g.menu_selected(pic, 1), "still the main menu")
+        self.assertGreater(pic.text_in_line(g.BLUE, 0, g.HEIGHT // 2 + 30, g.WIDTH), 100,
+                           "no address line")
+        self.assertGreater(pic.text_in_line(g.WHITE, 0, g.HEIGHT // 2, g.WIDTH), 100,
+                           "no attempt line")
+        server.pump(0.5)
+        self.assertEqual(server.received[:2], [b"\x20", b"Pilot".ljust(20, b"\0")])
+        self.assertEqual(sockets_of(c.proc.pid), idle_sockets + 1)
+        for _ in range(6):  # many times a second, back where it was
+            c.xdo("key", "F11")
+        time.sleep(0.5)
+        self.assertEqual(window_size(c, wid), (g.WIDTH, g.HEIGHT))
+        t = time.monotonic()
+        c.xdo("key", "Escape")
+        self.assertTrue(g.menu_selected(self.shot_at(c, t), 1), "main menu after Escape")
+        self.assertEqual(sockets_of(c.proc.pid), idle_sockets, "the join's socket is open")
+        self.assertEqual(c.shot().text_in_line(g.RED, g.MENU_X, 115), 0, "cancelled, not failed")
+        self.assertNotIn("Failed to connect", c.output())
+
+    def test_silent_server_line_comes_and_goes_and_f11_lays_the_hud_out(self):
+        server = FakeServer(answer=True)
+        c, wid = self.start(server)
+        c.key("Down", "Return")
+        server.pump(1.0)
+        self.assertIsNotNone(server.client, "no join")
+        server.send_snapshots(10)
+        pic = c.wait_screen(g.hud_shown, timeout=10, what="HUD")
+        self.assertLess(silence_line(pic), 20)
+        pic = c.wait_screen(lambda p: silence_line(p) > 100, timeout=10, what="silence line")
+        server.send_snapshots(3)
+        self.assertLess(silence_line(c.shot()), 20, "silence line after a snapshot")
+
+        def right_corner_hud(pic, width):
+            # "HyperWarps:" in green at width - 100, 20 pixels below the top.
+            return pic.count(g.GREEN, width - 100, width, 5, 25) > 20
+
+        c.xdo("key", "F11")
+        self.assertTrue(g.wait_until(lambda: window_size(c, wid) == (SCREEN_W, SCREEN_H), 5))
+        server.send_snapshots(20)
+        self.assertTrue(right_corner_hud(full_shot(c), SCREEN_W), "HUD in the full-screen corner")
+        c.xdo("key", "F11")
+        self.assertTrue(g.wait_until(lambda: window_size(c, wid) == (g.WIDTH, g.HEIGHT), 5))
+        server.send_snapshots(20)
+        self.assertTrue(right_corner_hud(c.shot(), g.WIDTH), "HUD back in the window's corner")
+        c.key("p")
+        c.wait_screen(lambda p: g.menu_selected(p, 1), what="main menu after the game")
+        self.assertIn("SCREEN_WIDTH=640", (c.userdir / "ZBXConfig").read_text())
+
+
+if __name__ == "__main__":
+    unittest.main()
