@@ -147,6 +147,8 @@ int ConnectServer() {
 }
 
 int silence_seconds() {
+  // A replay has no server to fall silent: a pause there is the viewer's.
+  if (g_connection.socket < 0) return 0;
   const std::int64_t quiet = steady_milliseconds() - g_connection.lastDatagram.load();
   return quiet >= 2000 ? static_cast<int>(quiet / 1000) : 0;
 }
