@@ -17,13 +17,13 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/protocol.h"
 #include "broadcast.h"
 #include "motion.h"
+#include "protocol/protocol.h"
 #include "rules.h"
 #include "simulation.h"
-#include "world.h"
 #include "startup/settings.h"
+#include "world.h"
 
 namespace zbx {
 
@@ -127,6 +127,7 @@ void handle_key_state(const std::uint8_t* data, const sockaddr_in& from, const t
     ClientSlot& client = g_world.clients[k];
     if (!client.inUse || !same_peer(client.peer, from)) continue;
     client.lastHeard = now;
+    g_server.heardAgain[k] = 1;
     if (Ship* ship = g_world.players[k].get()) apply_key_state(*ship, data);
   }
 }
@@ -146,6 +147,7 @@ void handle_key_event(ReceiveLoop& loop, std::uint8_t byte, const sockaddr_in& f
     if (g_world.clients[k].inUse && same_peer(g_world.clients[k].peer, from)) slot = k;
   }
   if (slot < 0) return;
+  g_server.heardAgain[slot] = 1;
   const KeyEvent event = decode_key_event(byte);
   if (!event.valid || event.control > CONTROL_WARP) return;
   if (event.control == CONTROL_QUIT) {
@@ -178,6 +180,7 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   }
   g_world.clients[slot].peer = from;
   g_world.clients[slot].lastHeard = now;
+  g_server.heardAgain[slot] = 0;
   char name[NAME_SIZE];
   decode_join_request(data, name);
   // The thread waits for the world lock, held here until the ship exists.
@@ -192,7 +195,9 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
 void sweep_silent_clients(const timeval& now) {
   for (int k = 0; k < MAX_PLAYERS; ++k) {
     const ClientSlot& client = g_world.clients[k];
-    if (!client.inUse || micros_between(client.lastHeard, now) <= CLIENT_TIMEOUT_MICROS) continue;
+    const bool unverified = g_server_settings.VERIFY_NEW_CLIENTS != 0 && !g_server.heardAgain[k];
+    const long limit = unverified ? UNVERIFIED_TIMEOUT_MICROS : CLIENT_TIMEOUT_MICROS;
+    if (!client.inUse || micros_between(client.lastHeard, now) <= limit) continue;
     if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) g_server_stop.store(1);
     delete_player(k);
   }
@@ -273,6 +278,7 @@ void ServerThread(int keep_settings, ListeningHook listening) {
     fatal_exit(3);
   }
   timeval timeout{RECEIVE_TIMEOUT_SECONDS, 0};
+  if (g_server_settings.VERIFY_NEW_CLIENTS != 0) timeout = {0, VERIFY_RECEIVE_TIMEOUT_MICROS};
   setsockopt(loop.socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   sockaddr_in local{};
   local.sin_family = AF_INET;

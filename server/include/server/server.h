@@ -33,6 +33,10 @@ inline constexpr long CLIENT_TIMEOUT_MICROS = 10'000'000;
 // Receive time-out of the server socket, so the stop flag and silent clients
 // are seen while nothing arrives.
 inline constexpr int RECEIVE_TIMEOUT_SECONDS = 5;
+// With VERIFY_NEW_CLIENTS: a client not heard from since its join is dropped
+// after this long, and the socket wakes often enough to notice it in time.
+inline constexpr long UNVERIFIED_TIMEOUT_MICROS = 2'000'000;
+inline constexpr long VERIFY_RECEIVE_TIMEOUT_MICROS = 250'000;
 
 // Per server run; guarded by the world lock.
 struct ServerState {
@@ -41,6 +45,8 @@ struct ServerState {
   // into the same slot) ends at its next cycle instead of serving beside the
   // new one.
   std::array<unsigned, MAX_PLAYERS> generation{};
+  // 1 once the client in a slot has sent a datagram after its join.
+  std::array<std::uint8_t, MAX_PLAYERS> heardAgain{};
 };
 extern ServerState g_server;
 
