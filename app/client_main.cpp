@@ -59,7 +59,6 @@ void init_client() {
   clear_mirror();
   g_mirror.matchRunning = 0;
   g_play.scoreTable = 0;
-  g_server_running.store(0);
   // The mirror mutex and the world lock are ready from their construction:
   // default attributes, nothing left to initialise here.
 }

@@ -4,9 +4,9 @@
 #include <ctime>
 #include <string>
 
+#include "client_main.h"
 #include "server/server.h"
 #include "startup/command_line.h"
-#include "client_main.h"
 #include "startup/settings.h"
 
 namespace {
@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
   zbx::load_server_settings(zbx::g_paths.server_settings.c_str());
 
   if (line.dedicated) {
-    zbx::ServerThread(1, say_listening);
+    zbx::ServerControl control;  // nothing stops a dedicated server but its own rules
+    zbx::ServerThread(1, control, say_listening);
     // Every server thread has ended; skip static destructors all the same.
     zbx::fatal_exit(0);
   }

@@ -176,10 +176,7 @@ void stop_receiver() {
   g_connection.receiverStop.store(1);
   // Wakes a receiver blocked in recvfrom now rather than at its time-out.
   if (g_connection.socket >= 0) shutdown(g_connection.socket, SHUT_RDWR);
-  if (g_play.holdsMirror) {
-    g_play.holdsMirror = false;
-    mirror_mutex().unlock();
-  }
+  release_mirror();
   if (g_connection.receiver.joinable()) g_connection.receiver.join();
   close_socket();
 }
@@ -191,8 +188,7 @@ int StartGame() {
   g_play.scoreTable = 0;
   g_play.reverseView = 0;
 
-  mirror_mutex().lock();
-  g_play.holdsMirror = true;
+  hold_mirror();
   g_connection.receiversStarted.fetch_add(1);
   g_connection.receiversRunning.fetch_add(1);
   try {

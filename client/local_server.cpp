@@ -1,4 +1,4 @@
-// Server threads started from the menu, and the single-player start.
+// Server threads started from the menu, and the starts of both kinds of game.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,16 +34,20 @@ void wake_server(int port) {
 
 }  // namespace
 
+bool local_server_running() { return g_local_server.control.running.load() != 0; }
+
 bool start_server_thread(int keep_settings) {
-  if (g_server_running.load() != 0) return false;
+  ServerControl& control = g_local_server.control;
+  if (control.running.load() != 0) return false;
   // One that ended by itself is only waiting to be joined.
   if (g_local_server.thread.joinable()) g_local_server.thread.join();
-  g_server_stop.store(0);
+  control.stop.store(0);
   g_local_server.port =
       keep_settings ? g_server_settings.GAME_PORT : g_local_server.singlePlayerPort;
-  g_server_running.store(1);
+  control.running.store(1);
   try {
-    g_local_server.thread = std::thread([keep_settings] { ServerThread(keep_settings); });
+    g_local_server.thread =
+        std::thread([keep_settings, &control] { ServerThread(keep_settings, control); });
   } catch (const std::system_error&) {
     std::puts("Pthread error");
     fatal_exit(1);
@@ -55,28 +59,33 @@ bool stop_server_thread() {
   if (!g_local_server.thread.joinable()) {
     return false;
   }
-  // A server that is still starting clears the stop flag once: keep telling
+  // A server that is still starting has no socket to wake yet: keep waking
   // it until it has gone, then collect the thread.
-  while (g_server_running.load() != 0) {
-    g_server_stop.store(1);
+  ServerControl& control = g_local_server.control;
+  control.stop.store(1);
+  while (control.running.load() != 0) {
     wake_server(g_local_server.port);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   g_local_server.thread.join();
-  g_server_stop.store(0);
-  g_server_running.store(0);
+  control.stop.store(0);
   g_local_server.privateGame = false;
   return true;
 }
 
 int start_single_player_game() {
-  if (g_server_running.load() != 0) return -1;
+  if (local_server_running()) return -1;
   std::snprintf(g_client_settings.SERVER_IP, sizeof g_client_settings.SERVER_IP, "%s", "127.0.0.1");
   g_client_settings.SERVER_PORT = g_local_server.singlePlayerPort;
   start_server_thread(0);
   g_local_server.privateGame = true;
   g_connection.receiverStop.store(0);
   std::this_thread::sleep_for(g_local_server.startWait);
+  return StartGame();
+}
+
+int start_multi_player_game() {
+  g_connection.receiverStop.store(0);
   return StartGame();
 }
 

@@ -1,4 +1,5 @@
 // The game screen's key callbacks, its frame and the two ways out of a game.
+#include <array>
 #include <cstdio>
 
 #include "client/client.h"
@@ -10,6 +11,17 @@ namespace zbx {
 
 PlayState g_play;
 
+void hold_mirror() {
+  mirror_mutex().lock();
+  g_play.holdsMirror = true;
+}
+
+void release_mirror() {
+  if (!g_play.holdsMirror) return;
+  g_play.holdsMirror = false;
+  mirror_mutex().unlock();
+}
+
 namespace {
 
 constexpr Vector3f AT_LISTENER{0, 0, 0};
@@ -20,16 +32,12 @@ class MirrorAccess {
  public:
   MirrorAccess() {
     if (!g_play.holdsMirror) {
-      mirror_mutex().lock();
-      g_play.holdsMirror = true;
+      hold_mirror();
       locked_ = true;
     }
   }
   ~MirrorAccess() {
-    if (locked_ && g_play.holdsMirror) {
-      g_play.holdsMirror = false;
-      mirror_mutex().unlock();
-    }
+    if (locked_) release_mirror();
   }
   MirrorAccess(const MirrorAccess&) = delete;
   MirrorAccess& operator=(const MirrorAccess&) = delete;
@@ -78,14 +86,38 @@ bool bound(unsigned char key, char binding) {
   return key != 0 && static_cast<char>(key) == binding;
 }
 
-void key_pressed(int byte, int control) {
-  g_connection.KeyState[byte] = 1;
+void key_pressed(int control) {
+  if (const int byte = key_state_byte(control); byte >= 0) g_connection.KeyState[byte] = 1;
   TellServer(control, true);
 }
 
-void key_released(int byte, int control) {
-  g_connection.KeyState[byte] = 0;
+void key_released(int control) {
+  if (const int byte = key_state_byte(control); byte >= 0) g_connection.KeyState[byte] = 0;
   TellServer(control, false);
+}
+
+// The held controls that come in pairs on one axis, in the order the keys are
+// tried: of a pair, only the first bound to the key acts.
+struct ControlPair {
+  char KeyBindings::*first;
+  char KeyBindings::*second;
+  int firstControl;  // the second's control is the next id
+};
+constexpr std::array<ControlPair, 4> CONTROL_PAIRS = {{
+    {&KeyBindings::Z_FORWARD_KEY, &KeyBindings::Z_BACKWARD_KEY, CONTROL_FORWARD_THRUST},
+    {&KeyBindings::X_FORWARD_ROTATE_KEY, &KeyBindings::X_BACKWARD_ROTATE_KEY,
+     CONTROL_X_FORWARD_ROTATE},
+    {&KeyBindings::Y_FORWARD_ROTATE_KEY, &KeyBindings::Y_BACKWARD_ROTATE_KEY,
+     CONTROL_Y_FORWARD_ROTATE},
+    {&KeyBindings::Z_FORWARD_ROTATE_KEY, &KeyBindings::Z_BACKWARD_ROTATE_KEY,
+     CONTROL_Z_FORWARD_ROTATE},
+}};
+
+// The control of the pair that `key` works, or -1.
+int paired_control(const KeyBindings& k, const ControlPair& pair, unsigned char key) {
+  if (bound(key, k.*pair.first)) return pair.firstControl;
+  if (bound(key, k.*pair.second)) return pair.firstControl + 1;
+  return -1;
 }
 
 void update_loop_sounds(const MirrorPlayer* own) {
@@ -137,26 +169,13 @@ void play_key_down(unsigned char key) {
       return;  // the game is over: no other binding of this key may act
     }
   }
-  if (bound(key, k.Z_FORWARD_KEY)) {
-    key_pressed(KEYSTATE_FORWARD_THRUST, CONTROL_FORWARD_THRUST);
-    if (own->alive) start_loop_handle(g_play.engineLoop, SOUND_ENGINE_LOOP);
-  } else if (bound(key, k.Z_BACKWARD_KEY)) {
-    key_pressed(KEYSTATE_REVERSE_THRUST, CONTROL_REVERSE_THRUST);
-  }
-  if (bound(key, k.X_FORWARD_ROTATE_KEY)) {
-    key_pressed(KEYSTATE_X_FORWARD_ROTATE, CONTROL_X_FORWARD_ROTATE);
-  } else if (bound(key, k.X_BACKWARD_ROTATE_KEY)) {
-    key_pressed(KEYSTATE_X_BACKWARD_ROTATE, CONTROL_X_BACKWARD_ROTATE);
-  }
-  if (bound(key, k.Y_FORWARD_ROTATE_KEY)) {
-    key_pressed(KEYSTATE_Y_FORWARD_ROTATE, CONTROL_Y_FORWARD_ROTATE);
-  } else if (bound(key, k.Y_BACKWARD_ROTATE_KEY)) {
-    key_pressed(KEYSTATE_Y_BACKWARD_ROTATE, CONTROL_Y_BACKWARD_ROTATE);
-  }
-  if (bound(key, k.Z_FORWARD_ROTATE_KEY)) {
-    key_pressed(KEYSTATE_Z_FORWARD_ROTATE, CONTROL_Z_FORWARD_ROTATE);
-  } else if (bound(key, k.Z_BACKWARD_ROTATE_KEY)) {
-    key_pressed(KEYSTATE_Z_BACKWARD_ROTATE, CONTROL_Z_BACKWARD_ROTATE);
+  for (const ControlPair& pair : CONTROL_PAIRS) {
+    const int control = paired_control(k, pair, key);
+    if (control < 0) continue;
+    key_pressed(control);
+    if (control == CONTROL_FORWARD_THRUST && own->alive) {
+      start_loop_handle(g_play.engineLoop, SOUND_ENGINE_LOOP);
+    }
   }
   if (bound(key, k.SHIELD_KEY)) {
     if (own->alive) {
@@ -166,10 +185,10 @@ void play_key_down(unsigned char key) {
         start_loop_handle(g_play.shieldLoop, SOUND_SHIELD_LOOP);
       }
     }
-    key_pressed(KEYSTATE_SHIELD, CONTROL_SHIELD);
+    key_pressed(CONTROL_SHIELD);
   }
-  if (bound(key, k.WARP_KEY)) key_pressed(KEYSTATE_WARP, CONTROL_WARP);
-  if (bound(key, k.NUKE_KEY)) key_pressed(KEYSTATE_NUKE, CONTROL_NUKE);
+  if (bound(key, k.WARP_KEY)) key_pressed(CONTROL_WARP);
+  if (bound(key, k.NUKE_KEY)) key_pressed(CONTROL_NUKE);
   if (bound(key, k.SCORE_KEY)) g_play.scoreTable = 1;
   if (bound(key, k.REVERSE_VIEW_KEY)) g_play.reverseView = 1;
   if (bound(key, k.QUIT_KEY)) leave_game();
@@ -178,29 +197,14 @@ void play_key_down(unsigned char key) {
 void play_key_up(unsigned char key) {
   if (key == 0) return;
   const KeyBindings& k = g_client_settings.keys;
-  if (bound(key, k.Z_FORWARD_KEY)) {
-    key_released(KEYSTATE_FORWARD_THRUST, CONTROL_FORWARD_THRUST);
-    stop_loop_handle(g_play.engineLoop);
-  } else if (bound(key, k.Z_BACKWARD_KEY)) {
-    key_released(KEYSTATE_REVERSE_THRUST, CONTROL_REVERSE_THRUST);
-  }
-  if (bound(key, k.X_FORWARD_ROTATE_KEY)) {
-    key_released(KEYSTATE_X_FORWARD_ROTATE, CONTROL_X_FORWARD_ROTATE);
-  } else if (bound(key, k.X_BACKWARD_ROTATE_KEY)) {
-    key_released(KEYSTATE_X_BACKWARD_ROTATE, CONTROL_X_BACKWARD_ROTATE);
-  }
-  if (bound(key, k.Y_FORWARD_ROTATE_KEY)) {
-    key_released(KEYSTATE_Y_FORWARD_ROTATE, CONTROL_Y_FORWARD_ROTATE);
-  } else if (bound(key, k.Y_BACKWARD_ROTATE_KEY)) {
-    key_released(KEYSTATE_Y_BACKWARD_ROTATE, CONTROL_Y_BACKWARD_ROTATE);
-  }
-  if (bound(key, k.Z_FORWARD_ROTATE_KEY)) {
-    key_released(KEYSTATE_Z_FORWARD_ROTATE, CONTROL_Z_FORWARD_ROTATE);
-  } else if (bound(key, k.Z_BACKWARD_ROTATE_KEY)) {
-    key_released(KEYSTATE_Z_BACKWARD_ROTATE, CONTROL_Z_BACKWARD_ROTATE);
+  for (const ControlPair& pair : CONTROL_PAIRS) {
+    const int control = paired_control(k, pair, key);
+    if (control < 0) continue;
+    key_released(control);
+    if (control == CONTROL_FORWARD_THRUST) stop_loop_handle(g_play.engineLoop);
   }
   if (bound(key, k.SHIELD_KEY)) {
-    key_released(KEYSTATE_SHIELD, CONTROL_SHIELD);
+    key_released(CONTROL_SHIELD);
     stop_loop_handle(g_play.shieldLoop);
   }
   if (bound(key, k.SCORE_KEY)) g_play.scoreTable = 0;
@@ -271,16 +275,14 @@ void frame_step() {
   advance_explosions(g_mirror, pacing.increment);
 
   // The receiver applies its datagrams while the mirror is free.
-  g_play.holdsMirror = false;
-  mirror_mutex().unlock();
+  release_mirror();
   if (pacing.sleepMicroseconds > 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(pacing.sleepMicroseconds));
   } else {
     give_receiver_turn();
   }
   gettimeofday(&g_play.previousFrame, nullptr);
-  mirror_mutex().lock();
-  g_play.holdsMirror = true;
+  hold_mirror();
 }
 
 void play_frame() {

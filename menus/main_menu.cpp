@@ -99,7 +99,7 @@ void main_menu_special(int key, int, int) {
 }
 
 void start_single_player_action() {
-  if (g_server_running.load() != 0) {
+  if (local_server_running()) {
     play_interface_sound(SOUND_REFUSED);
     return;
   }
@@ -113,12 +113,11 @@ void start_single_player_action() {
 void start_multi_player_action() {
   play_interface_sound(SOUND_GAME_START);
   enter_game_screen();
-  g_connection.receiverStop.store(0);
-  StartGame();
+  start_multi_player_game();
 }
 
 void start_server_action() {
-  if (g_server_running.load() != 0) {
+  if (local_server_running()) {
     play_interface_sound(SOUND_REFUSED);
     return;
   }
@@ -128,7 +127,7 @@ void start_server_action() {
 }
 
 void stop_server_action() {
-  if (g_server_running.load() == 0) {
+  if (!local_server_running()) {
     play_interface_sound(SOUND_REFUSED);
     return;
   }

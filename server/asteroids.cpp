@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "motion.h"
-#include "world.h"
 #include "startup/settings.h"
+#include "world.h"
 
 namespace zbx {
 

@@ -13,7 +13,6 @@
 #include <mutex>
 #include <thread>
 
-#include "server/server.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -39,15 +38,15 @@ bool send_to_peer(void* context, const std::uint8_t* data, std::size_t length) {
 }
 
 // Sleeps NET_SLEEP_TIME milliseconds in slices; false once the stop flag is set.
-bool sleep_between_snapshots(long millis) {
+bool sleep_between_snapshots(const std::atomic<int>& stop, long millis) {
   long left = std::max(0L, millis) * 1000;
   while (left > 0) {
     const long slice = std::min(left, SLEEP_SLICE_MICROS);
     std::this_thread::sleep_for(std::chrono::microseconds(slice));
     left -= slice;
-    if (g_server_stop.load()) return false;
+    if (stop.load()) return false;
   }
-  return g_server_stop.load() == 0;
+  return stop.load() == 0;
 }
 
 }  // namespace
@@ -115,18 +114,18 @@ void build_snapshot(int receiver, SnapshotWriter& writer) {
   writer.finish(presence);
 }
 
-void broadcast_thread(int socket, int slot, unsigned generation) {
-  if (g_server_stop.load() || slot < 0 || slot >= MAX_PLAYERS) return;
+void broadcast_thread(ServerRun& run, int socket, int slot, unsigned generation) {
+  if (run.stop.load() || slot < 0 || slot >= MAX_PLAYERS) return;
   // The peer address is read at each send, under the lock: a rejoin may change it.
-  Peer peer{socket, &g_world.clients[slot].peer};
+  Peer peer{socket, &run.clients[slot].peer};
   SnapshotWriter writer(g_server_settings.PACKET_SIZE, send_to_peer, &peer);
   for (;;) {
     long sleep_millis = 0;
     {
       std::lock_guard<std::mutex> lock(world_lock());
-      if (g_server.generation[slot] != generation || !g_world.players[slot]) return;
+      if (run.generation[slot] != generation || !g_world.players[slot]) return;
       sleep_millis = g_server_settings.NET_SLEEP_TIME;
-      if (g_server_settings.VERIFY_NEW_CLIENTS != 0 && !g_server.heardAgain[slot]) {
+      if (g_server_settings.VERIFY_NEW_CLIENTS != 0 && !run.clients[slot].heardAgain) {
         // Nothing yet shows the client is where its join claimed to come from.
         sleep_millis = std::max(sleep_millis, UNVERIFIED_POLL_MILLIS);
       } else {
@@ -135,13 +134,13 @@ void broadcast_thread(int socket, int slot, unsigned generation) {
         if (writer.failed()) {
           std::printf("write error\n");
           std::fflush(stdout);
-          if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) g_server_stop.store(1);
+          if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) run.stop.store(1);
           if (g_world.players[slot]) delete_player(slot);
           return;
         }
       }
     }
-    if (!sleep_between_snapshots(sleep_millis)) return;
+    if (!sleep_between_snapshots(run.stop, sleep_millis)) return;
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "protocol/protocol.h"
+#include "run.h"
 #include "world.h"
 
 namespace zbx {
@@ -22,8 +23,8 @@ void make_presence_message(PresenceMessage& out);
 void build_snapshot(int receiver, SnapshotWriter& writer);
 
 // Thread body serving player slot `slot` for the admission numbered
-// `generation` (see ServerState). Ends at the first cycle that finds the slot
-// empty or admitted again, after the stop flag, or on a failed send.
-void broadcast_thread(int socket, int slot, unsigned generation);
+// `generation` (see ServerRun). Ends at the first cycle that finds the slot
+// empty or admitted again, after the run's stop flag, or on a failed send.
+void broadcast_thread(ServerRun& run, int socket, int slot, unsigned generation);
 
 }  // namespace zbx

@@ -85,13 +85,13 @@ void apply_control(Ship& ship, int control, bool pressed) {
 }
 
 void apply_key_state(Ship& ship, const std::uint8_t keys[16]) {
-  const float thrust = held_direction(keys[8], keys[9]);
+  const float thrust = held_direction(keys[KEYSTATE_FORWARD_THRUST], keys[KEYSTATE_REVERSE_THRUST]);
   const float acceleration = g_server_settings.ACCELERATION_CONSTANT;
   ship.thrustInput.z = thrust > 0 ? 3.0f * acceleration : thrust < 0 ? -1.0f * acceleration : 0.0f;
-  ship.spin.x = held_direction(keys[10], keys[11]);
-  ship.spin.y = held_direction(keys[12], keys[13]);
-  ship.spin.z = held_direction(keys[14], keys[15]);
-  ship.shieldOn = keys[1] != 0 ? 1 : 0;
+  ship.spin.x = held_direction(keys[KEYSTATE_X_FORWARD_ROTATE], keys[KEYSTATE_X_BACKWARD_ROTATE]);
+  ship.spin.y = held_direction(keys[KEYSTATE_Y_FORWARD_ROTATE], keys[KEYSTATE_Y_BACKWARD_ROTATE]);
+  ship.spin.z = held_direction(keys[KEYSTATE_Z_FORWARD_ROTATE], keys[KEYSTATE_Z_BACKWARD_ROTATE]);
+  ship.shieldOn = keys[KEYSTATE_SHIELD] != 0 ? 1 : 0;
 }
 
 }  // namespace zbx

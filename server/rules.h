@@ -60,6 +60,8 @@ Vector3f wrap_position(Vector3f p);
 Vector3f limit_velocity(Vector3f v);
 
 // Ships
+// Start-of-game state of a ship; velocity and spin stay.
+void reset_ship(Ship& ship);
 void update_ship(Ship& ship);
 bool apply_damage(Ship& ship, int amount);  // true: destroyed
 void respawn(Ship& ship);

@@ -21,15 +21,12 @@
 #include "motion.h"
 #include "protocol/protocol.h"
 #include "rules.h"
+#include "run.h"
 #include "simulation.h"
 #include "startup/settings.h"
 #include "world.h"
 
 namespace zbx {
-
-// g_server_stop lives with the simulation loop (simulation.cpp).
-std::atomic<int> g_server_running{0};
-ServerState g_server;
 
 namespace {
 
@@ -44,6 +41,8 @@ struct BroadcastHandle {
 
 // State of one run of the receive loop; lives on its thread.
 struct ReceiveLoop {
+  explicit ReceiveLoop(ServerRun& serverRun) : run(serverRun) {}
+  ServerRun& run;
   int socket = -1;
   JoinReply joinReply;  // filled once per run; each join adds its slot
   std::vector<BroadcastHandle> broadcasts;
@@ -97,11 +96,11 @@ JoinReply join_reply_template() {
 }
 
 void start_broadcast(ReceiveLoop& loop, int slot) {
-  const unsigned generation = ++g_server.generation[slot];
+  const unsigned generation = ++loop.run.generation[slot];
   auto done = std::make_shared<std::atomic<bool>>(false);
   try {
-    std::thread thread([socket = loop.socket, slot, generation, done] {
-      broadcast_thread(socket, slot, generation);
+    std::thread thread([&run = loop.run, socket = loop.socket, slot, generation, done] {
+      broadcast_thread(run, socket, slot, generation);
       done->store(true);
     });
     loop.broadcasts.push_back({std::move(thread), std::move(done)});
@@ -122,32 +121,38 @@ void reap_broadcasts(ReceiveLoop& loop, bool all) {
   }
 }
 
-void handle_key_state(const std::uint8_t* data, const sockaddr_in& from, const timeval& now) {
+// The slot of the client at `from`, or -1.
+int client_slot(const ServerRun& run, const sockaddr_in& from) {
   for (int k = 0; k < MAX_PLAYERS; ++k) {
-    ClientSlot& client = g_world.clients[k];
-    if (!client.inUse || !same_peer(client.peer, from)) continue;
+    if (is_client(k) && same_peer(run.clients[k].peer, from)) return k;
+  }
+  return -1;
+}
+
+void handle_key_state(ServerRun& run, const std::uint8_t* data, const sockaddr_in& from,
+                      const timeval& now) {
+  for (int k = 0; k < MAX_PLAYERS; ++k) {
+    ClientSlot& client = run.clients[k];
+    if (!is_client(k) || !same_peer(client.peer, from)) continue;
     client.lastHeard = now;
-    g_server.heardAgain[k] = 1;
+    client.heardAgain = 1;
     if (Ship* ship = g_world.players[k].get()) apply_key_state(*ship, data);
   }
 }
 
 void handle_quit(ReceiveLoop& loop, int slot) {
-  if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) g_server_stop.store(1);
+  if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) loop.run.stop.store(1);
   const std::uint8_t ack = QUIT_ACK_BYTE;
-  if (!send_bytes(loop.socket, &ack, QUIT_ACK_SIZE, g_world.clients[slot].peer)) {
+  if (!send_bytes(loop.socket, &ack, QUIT_ACK_SIZE, loop.run.clients[slot].peer)) {
     say("write error");
   }
   delete_player(slot);
 }
 
 void handle_key_event(ReceiveLoop& loop, std::uint8_t byte, const sockaddr_in& from) {
-  int slot = -1;
-  for (int k = 0; k < MAX_PLAYERS && slot < 0; ++k) {
-    if (g_world.clients[k].inUse && same_peer(g_world.clients[k].peer, from)) slot = k;
-  }
+  const int slot = client_slot(loop.run, from);
   if (slot < 0) return;
-  g_server.heardAgain[slot] = 1;
+  loop.run.clients[slot].heardAgain = 1;
   const KeyEvent event = decode_key_event(byte);
   if (!event.valid || event.control > CONTROL_WARP) return;
   if (event.control == CONTROL_QUIT) {
@@ -160,13 +165,13 @@ void handle_key_event(ReceiveLoop& loop, std::uint8_t byte, const sockaddr_in& f
 // Returns false for a join refused because the server is full (no sweep then).
 bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in& from,
                  const timeval& now) {
-  for (int k = 0; k < MAX_PLAYERS; ++k) {
-    if (g_world.clients[k].inUse && same_peer(g_world.clients[k].peer, from)) delete_player(k);
+  for (int slot = client_slot(loop.run, from); slot >= 0; slot = client_slot(loop.run, from)) {
+    delete_player(slot);
   }
   if (g_world.humanCount >= g_server_settings.MAX_NUMBER_OF_PLAYERS) return false;
   int slot = -1;
   for (int k = 0; k < MAX_PLAYERS && slot < 0; ++k) {
-    if (!g_world.clients[k].inUse && !g_world.players[k]) slot = k;
+    if (!g_world.players[k]) slot = k;
   }
   if (slot < 0) return true;
 
@@ -178,9 +183,9 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
     say("Write Error");
     return true;
   }
-  g_world.clients[slot].peer = from;
-  g_world.clients[slot].lastHeard = now;
-  g_server.heardAgain[slot] = 0;
+  loop.run.clients[slot].peer = from;
+  loop.run.clients[slot].lastHeard = now;
+  loop.run.clients[slot].heardAgain = 0;
   char name[NAME_SIZE];
   decode_join_request(data, name);
   // The thread waits for the world lock, held here until the ship exists.
@@ -192,13 +197,13 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   return true;
 }
 
-void sweep_silent_clients(const timeval& now) {
+void sweep_silent_clients(ServerRun& run, const timeval& now) {
   for (int k = 0; k < MAX_PLAYERS; ++k) {
-    const ClientSlot& client = g_world.clients[k];
-    const bool unverified = g_server_settings.VERIFY_NEW_CLIENTS != 0 && !g_server.heardAgain[k];
+    const ClientSlot& client = run.clients[k];
+    const bool unverified = g_server_settings.VERIFY_NEW_CLIENTS != 0 && !client.heardAgain;
     const long limit = unverified ? UNVERIFIED_TIMEOUT_MICROS : CLIENT_TIMEOUT_MICROS;
-    if (!client.inUse || micros_between(client.lastHeard, now) <= limit) continue;
-    if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) g_server_stop.store(1);
+    if (!is_client(k) || micros_between(client.lastHeard, now) <= limit) continue;
+    if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) run.stop.store(1);
     delete_player(k);
   }
 }
@@ -210,7 +215,7 @@ void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t le
   bool sweep = true;
   switch (length) {
     case KEY_STATE_SIZE:
-      handle_key_state(data, from, now);
+      handle_key_state(loop.run, data, from, now);
       break;
     case KEY_EVENT_SIZE:
       handle_key_event(loop, data[0], from);
@@ -221,23 +226,23 @@ void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t le
     default:
       break;
   }
-  if (sweep) sweep_silent_clients(now);
+  if (sweep) sweep_silent_clients(loop.run, now);
 }
 
 void ServerReceiveLoop(ReceiveLoop& loop) {
   loop.joinReply = join_reply_template();
   std::uint8_t buffer[RECEIVE_BUFFER_SIZE];
-  while (!g_server_stop.load()) {
+  while (!loop.run.stop.load()) {
     sockaddr_in from{};
     socklen_t from_length = sizeof from;
     const ssize_t got = recvfrom(loop.socket, buffer, sizeof buffer, 0,
                                  reinterpret_cast<sockaddr*>(&from), &from_length);
     if (got > 0 && from_length >= sizeof from && from.sin_family == AF_INET) {
       handle_datagram(loop, buffer, static_cast<std::size_t>(got), from);
-    } else if (!g_server_stop.load()) {
+    } else if (!loop.run.stop.load()) {
       // Nothing arrived: clients that fell silent still have to go.
       std::lock_guard<std::mutex> lock(world_lock());
-      sweep_silent_clients(now_time());
+      sweep_silent_clients(loop.run, now_time());
     }
     reap_broadcasts(loop, false);
   }
@@ -261,17 +266,15 @@ void signal_started(void* context) {
 
 }  // namespace
 
-void ServerThread(int keep_settings, ListeningHook listening) {
+void ServerThread(int keep_settings, ServerControl& control, ListeningHook listening) {
   {
     std::lock_guard<std::mutex> lock(world_lock());
-    for (ClientSlot& client : g_world.clients) client.inUse = 0;
     g_world.humanCount = 0;
-    g_server = ServerState{};
   }
-  g_server_stop.store(0);
   if (keep_settings == 0) load_server_settings(g_paths.single_settings.c_str());
 
-  ReceiveLoop loop;
+  ServerRun run(control.stop);
+  ReceiveLoop loop(run);
   loop.socket = socket(AF_INET, SOCK_DGRAM, 0);
   if (loop.socket < 0) {
     say("socket error");
@@ -293,8 +296,8 @@ void ServerThread(int keep_settings, ListeningHook listening) {
   StartSignal signal;
   std::thread simulation;
   try {
-    simulation = std::thread([&signal] {
-      simulation_thread(signal_started, &signal);
+    simulation = std::thread([&signal, &run] {
+      simulation_thread(run.stop, signal_started, &signal);
       signal_started(&signal);  // never leave the receive loop waiting
     });
   } catch (const std::system_error& e) {
@@ -308,13 +311,13 @@ void ServerThread(int keep_settings, ListeningHook listening) {
 
   ServerReceiveLoop(loop);
 
-  // Every thread of this server ends before the socket closes and before the
-  // next server can clear the stop flag.
-  g_server_stop.store(1);
+  // Every thread of this server ends before the socket closes and before its
+  // starter can start the next one.
+  run.stop.store(1);
   simulation.join();
   reap_broadcasts(loop, true);
   close(loop.socket);
-  g_server_running.store(0);
+  control.running.store(0);
 }
 
 }  // namespace zbx

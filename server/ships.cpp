@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "motion.h"
-#include "rules.h"
 #include "protocol/torus.h"
+#include "rules.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -33,6 +33,33 @@ void give_start_energy(Ship& ship) {
 }
 
 }  // namespace
+
+void reset_ship(Ship& ship) {
+  const ServerSettings& s = g_server_settings;
+  if (ship.owner >= 0 && ship.owner < MAX_PLAYERS) {
+    for (SoundEvent& event : g_world.soundQueue[ship.owner]) event = SoundEvent{};
+  }
+  ship.position = random_clear_position();
+  ship.inverseOrientation = IDENTITY_MATRIX;
+  ship.orientation = IDENTITY_MATRIX;
+  ship.thrustVector = Vector3f{};
+  ship.thrustInput = Vector3f{};
+  if (ship.isBot) {
+    ship.botFireCounter = 0;
+    ship.botShieldTimer = 0;
+  }
+  give_start_energy(ship);
+  ship.warps = s.START_WARPS;
+  ship.warpTimer = 0;
+  ship.nukes = s.START_NUKES;
+  ship.fireRequest = 0;
+  ship.shieldOn = 0;
+  ship.hitFlash = 0;
+  ship.gunSide = 1.0f;
+  ship.score = 0;
+  ship.lives = s.GAME_TYPE == 2 ? -1 : s.START_LIVES;
+  ship.lifetime = -1;
+}
 
 Vector3f wrap_position(Vector3f p) {
   const float w = g_server_settings.WORLD_WIDTH;

@@ -12,13 +12,10 @@
 #include "asteroids.h"
 #include "motion.h"
 #include "rules.h"
-#include "server/server.h"
-#include "world.h"
 #include "startup/settings.h"
+#include "world.h"
 
 namespace zbx {
-
-std::atomic<int> g_server_stop{0};
 
 namespace {
 
@@ -78,9 +75,9 @@ std::uint64_t micros_since(std::chrono::steady_clock::time_point start) {
 }
 
 // Sleeps in short naps, returning early once the server is told to stop.
-void sleep_unless_stopped(std::uint64_t micros) {
+void sleep_unless_stopped(const std::atomic<int>& stop, std::uint64_t micros) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(micros);
-  while (!g_server_stop.load()) {
+  while (!stop.load()) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(deadline - now, NAP));
@@ -184,14 +181,15 @@ void stop_world() {
   }
 }
 
-void simulation_thread(void (*started)(void* context), void* context) {
+void simulation_thread(const std::atomic<int>& stop, void (*started)(void* context),
+                       void* context) {
   SimulationState state;
   const auto start = std::chrono::steady_clock::now();
   bool stopped = false;
   {
     std::lock_guard<std::mutex> lock(world_lock());
     start_game(state);
-    if (g_server_stop.load()) {
+    if (stop.load()) {
       stop_world();
       stopped = true;
     }
@@ -201,13 +199,13 @@ void simulation_thread(void (*started)(void* context), void* context) {
     const std::uint64_t now = micros_since(start);
     const PacingStep pace = pacing_step(state.previousReading, now, state.period, state.sleepDebt);
     state.sleepDebt = pace.debt;
-    if (pace.sleepMicros > 0) sleep_unless_stopped(pace.sleepMicros);
+    if (pace.sleepMicros > 0) sleep_unless_stopped(stop, pace.sleepMicros);
     std::lock_guard<std::mutex> lock(world_lock());
-    if (!g_server_stop.load()) {
+    if (!stop.load()) {
       simulation_iteration(state);
       state.previousReading = now;
     }
-    if (g_server_stop.load()) {
+    if (stop.load()) {
       stop_world();
       stopped = true;
     }

@@ -4,6 +4,7 @@
 // without threads or sleeping; all but pacing_step expect the world lock held.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace zbx {
@@ -44,9 +45,9 @@ void simulation_iteration(SimulationState& state);
 // Removes every object and deletes every player (server stop).
 void stop_world();
 
-// Thread body; returns after the stop sequence once g_server_stop is seen.
+// Thread body; returns after the stop sequence once `stop` is seen set.
 // `started` (may be null) is called exactly once, after the start of the game
 // is complete and with the world lock released, even when stopping at once.
-void simulation_thread(void (*started)(void* context), void* context);
+void simulation_thread(const std::atomic<int>& stop, void (*started)(void* context), void* context);
 
 }  // namespace zbx

@@ -23,14 +23,6 @@ constexpr std::array<RemovalEffect, NUM_KINDS> default_removal_effects() {
 
 bool valid_player_slot(int slot) { return slot >= 0 && slot < MAX_PLAYERS; }
 
-// Float to int with truncation, saturating instead of overflowing (and 0 for NaN).
-int truncate_to_int(float value) {
-  if (!(value == value)) return 0;
-  if (value >= 2147483520.0f) return 2147483647;
-  if (value <= -2147483648.0f) return -2147483647 - 1;
-  return static_cast<int>(value);
-}
-
 int start_lifetime(int kind) {
   const ServerSettings& s = g_server_settings;
   switch (kind) {
@@ -132,56 +124,21 @@ void add_player(Ship& ship, int slot, const char* name, int isBot, Vector3f star
   reset_ship(ship);
   std::memset(ship.name, 0, sizeof ship.name);
   if (name) std::strncpy(ship.name, name, sizeof ship.name - 1);
-  if (!isBot) {
-    g_world.clients[slot].inUse = 1;
-    ++g_world.humanCount;
-  }
+  if (!isBot) ++g_world.humanCount;
   std::printf("Adding Player %d\n", slot);
   std::fflush(stdout);
 }
 
-void reset_ship(Ship& ship) {
-  const ServerSettings& s = g_server_settings;
-  if (valid_player_slot(ship.owner)) {
-    for (SoundEvent& event : g_world.soundQueue[ship.owner]) event = SoundEvent{};
-  }
-  ship.position = random_clear_position();
-  ship.inverseOrientation = IDENTITY_MATRIX;
-  ship.orientation = IDENTITY_MATRIX;
-  ship.thrustVector = Vector3f{};
-  ship.thrustInput = Vector3f{};
-  const float ratio = g_world.botRatio;
-  if (ship.isBot) {
-    ship.thrustInput.z = std::isfinite(ratio) ? 3.0f * ratio : 0.0f;
-    ship.botFireCounter = 0;
-    ship.botShieldTimer = 0;
-    ship.shield = truncate_to_int(static_cast<float>(s.START_SHIELD) * ratio);
-    ship.armor = truncate_to_int(static_cast<float>(s.START_ARMOR) * ratio);
-  } else {
-    ship.shield = s.START_SHIELD;
-    ship.armor = s.START_ARMOR;
-  }
-  ship.warps = s.START_WARPS;
-  ship.warpTimer = 0;
-  ship.nukes = s.START_NUKES;
-  ship.fireRequest = 0;
-  ship.shieldOn = 0;
-  ship.hitFlash = 0;
-  ship.gunSide = 1.0f;
-  ship.score = 0;
-  ship.lives = s.GAME_TYPE == 2 ? -1 : s.START_LIVES;
-  ship.lifetime = -1;
-}
-
 void delete_player(int slot) {
   if (!valid_player_slot(slot) || !g_world.players[slot]) return;
-  if (!g_world.players[slot]->isBot) {
-    if (g_world.humanCount > 0) --g_world.humanCount;
-    g_world.clients[slot].inUse = 0;
-  }
+  if (!g_world.players[slot]->isBot && g_world.humanCount > 0) --g_world.humanCount;
   std::printf("Deleting Player %d\n", slot);
   std::fflush(stdout);
   g_world.players[slot].reset();
+}
+
+bool is_client(int slot) {
+  return valid_player_slot(slot) && g_world.players[slot] && !g_world.players[slot]->isBot;
 }
 
 void queue_sound(int slot, const WorldObject& record, int id) {

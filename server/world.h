@@ -1,10 +1,7 @@
 // The server's authoritative world: object and player tables owning heap
-// records, counters, per-player sound queues and the client table. Everything
+// records, counters and per-player sound queues. Everything
 // here is guarded by world_lock(); every operation below expects it held.
 #pragma once
-
-#include <netinet/in.h>
-#include <sys/time.h>
 
 #include <array>
 #include <cstdint>
@@ -61,13 +58,6 @@ static_assert(sizeof(SoundEvent) == 16);
 inline constexpr int SOUND_QUEUE_SIZE = 32;
 inline constexpr int SOUND_QUEUE_USED = 22;  // producers fill only these
 
-// A human client's entry; slot k belongs to player slot k.
-struct ClientSlot {
-  sockaddr_in peer{};
-  std::uint8_t inUse = 0;
-  timeval lastHeard{};
-};
-
 // The world: cleared at the start of each game by the simulation thread.
 struct World {
   std::array<std::unique_ptr<WorldObject>, MAX_OBJECTS> objects;
@@ -78,13 +68,12 @@ struct World {
   float botRatio = 0.25f;
   int humanCount = 0;
   std::array<std::array<SoundEvent, SOUND_QUEUE_SIZE>, MAX_PLAYERS> soundQueue;
-  std::array<ClientSlot, MAX_PLAYERS> clients;  // per server run
 };
 
 extern World g_world;
 std::mutex& world_lock();
 
-// Empties tables, counters, queues and client table (tests; server start).
+// Empties tables, counters and queues (tests; server start).
 void reset_world();
 
 // Stores the arguments, identity orientation and the kind's start lifetime;
@@ -99,10 +88,11 @@ void remove_object(int slot);
 void clear_objects();
 // Makes `ship` the player of `slot` (the caller stores it in players[slot]).
 void add_player(Ship& ship, int slot, const char* name, int isBot, Vector3f start);
-// Start-of-game state of a ship; velocity and spin stay.
-void reset_ship(Ship& ship);
-// Frees the player slot (and, for a human, its client entry).
+// Frees the player slot; a human's client entry goes with it (a slot is a
+// client's exactly while it holds a human ship, see is_client).
 void delete_player(int slot);
+// True while `slot` holds a human player, whose client entry is then in use.
+bool is_client(int slot);
 // Queues {id, record's position} for a human in that player slot; dropped when
 // the slot is empty, a bot, or its first SOUND_QUEUE_USED entries are taken.
 void queue_sound(int slot, const WorldObject& record, int id);

@@ -20,8 +20,6 @@ using namespace std::chrono_literals;
 // Flags polled by other threads.
 static_assert(std::is_same_v<decltype(ClientConnection::receiverStop), std::atomic<int>>);
 static_assert(std::is_same_v<decltype(ClientConnection::receiverActive), std::atomic<int>>);
-static_assert(std::is_same_v<decltype(g_server_stop), std::atomic<int>>);
-static_assert(std::is_same_v<decltype(g_server_running), std::atomic<int>>);
 
 int free_udp_port() {
   const int s = socket(AF_INET, SOCK_DGRAM, 0);
@@ -80,7 +78,7 @@ TEST_F(MenuServerTest, RemoteGameOfTypeZeroLeavesTheMenuServerAlone) {
     play_key_down('q');
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 500ms) << "nothing to wait for";
     EXPECT_FALSE(g_play.inGame);
-    EXPECT_EQ(g_server_running.load(), 1) << "the menu's server was not this game's";
+    EXPECT_TRUE(local_server_running()) << "the menu's server was not this game's";
     EXPECT_TRUE(g_local_server.thread.joinable());
     g_client_settings.SERVER_PORT = remote.port();
   }
@@ -100,10 +98,10 @@ TEST_F(MenuServerTest, OnePlayerMenuServerIsNotTheGamesToCollect) {
   EXPECT_TRUE(g_local_server.thread.joinable());
   // The server ends by itself, with nobody waiting for it.
   const auto until = std::chrono::steady_clock::now() + 3s;
-  while (g_server_running.load() != 0 && std::chrono::steady_clock::now() < until) {
+  while (local_server_running() != 0 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(10ms);
   }
-  EXPECT_EQ(g_server_running.load(), 0);
+  EXPECT_FALSE(local_server_running());
   EXPECT_TRUE(stop_server_thread());
   EXPECT_FALSE(g_local_server.thread.joinable());
 }

@@ -2,8 +2,8 @@
 // on a free port of 127.0.0.1.
 #include <gtest/gtest.h>
 
-#include "support.h"
 #include "server/server.h"
+#include "support.h"
 #include "testing/files.h"
 #include "testing/loopback.h"
 
@@ -95,9 +95,9 @@ TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
   EXPECT_FALSE(g_play.inGame);
   EXPECT_EQ(g_connection.receiversRunning.load(), 0);
   // Leaving a multi-player game never waits for, nor stops, this process's server.
-  EXPECT_EQ(g_server_running.load(), 1);
+  EXPECT_TRUE(local_server_running());
   EXPECT_TRUE(stop_server_thread());
-  EXPECT_EQ(g_server_running.load(), 0);
+  EXPECT_FALSE(local_server_running());
 }
 
 TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
@@ -134,7 +134,7 @@ TEST_F(ServerGameTest, SinglePlayerGameStartsAndEndsItsPrivateServer) {
     ASSERT_TRUE(frames_until([] { return own_player() != nullptr; }));
     g_client_settings.keys.QUIT_KEY = 'q';
     play_key_down('q');
-    EXPECT_EQ(g_server_running.load(), 0);
+    EXPECT_FALSE(local_server_running());
     EXPECT_FALSE(g_local_server.thread.joinable());
     // The address and port of the client settings are back.
     EXPECT_STREQ(g_client_settings.SERVER_IP, "127.0.0.1");
@@ -169,7 +169,7 @@ TEST_F(ServerGameTest, FailedSinglePlayerJoinStopsItsPrivateServer) {
   intruder.join();
   EXPECT_NE(out.find("Failed to connect to server"), std::string::npos);
   EXPECT_EQ(recorder().mainMenus, 1);
-  EXPECT_EQ(g_server_running.load(), 0) << "a new single-player game can start at once";
+  EXPECT_FALSE(local_server_running()) << "a new single-player game can start at once";
   EXPECT_FALSE(g_local_server.thread.joinable());
   EXPECT_LT(took, 2s) << "the private server is woken, not waited out";
 }

@@ -382,7 +382,7 @@ TEST_F(MenuTest, ServerStartsOnceStopsOnceAndBlocksSinglePlayer) {
 
   start_server_action();
   EXPECT_EQ(times_played(SOUND_GAME_START), 1);
-  EXPECT_EQ(g_server_running.load(), 1);
+  EXPECT_TRUE(local_server_running());
   start_server_action();
   EXPECT_EQ(times_played(SOUND_REFUSED), 2);
   start_single_player_action();
@@ -390,7 +390,7 @@ TEST_F(MenuTest, ServerStartsOnceStopsOnceAndBlocksSinglePlayer) {
   EXPECT_EQ(g_menus.screen, Screen::MainMenu);
 
   stop_server_action();
-  EXPECT_EQ(g_server_running.load(), 0);
+  EXPECT_FALSE(local_server_running());
   EXPECT_FALSE(g_local_server.thread.joinable());
 }
 
@@ -402,7 +402,7 @@ TEST_F(MenuTest, MultiPlayerJoinWithNobodyThereComesBackToTheMenu) {
   EXPECT_EQ(times_played(SOUND_GAME_START), 1);
   EXPECT_EQ(g_menus.screen, Screen::MainMenu);
   EXPECT_FALSE(g_play.inGame);
-  EXPECT_EQ(g_server_running.load(), 0);  // no server of its own
+  EXPECT_FALSE(local_server_running());  // no server of its own
   EXPECT_EQ(g_menus.mainMenu.selected, 1);
 }
 
@@ -423,7 +423,7 @@ TEST_F(MenuTest, FailedSinglePlayerJoinStopsItsServerAndAllowsANewStart) {
     start_single_player_action();
     EXPECT_EQ(times_played(SOUND_GAME_START), 1) << round;
     EXPECT_EQ(g_menus.screen, Screen::MainMenu) << round;
-    EXPECT_EQ(g_server_running.load(), 0) << round;
+    EXPECT_FALSE(local_server_running()) << round;
     EXPECT_FALSE(g_local_server.thread.joinable()) << round;
     // Bounded by the server's own receive time-out, never an endless wait.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << round;

@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "server/server.h"
-#include "world.h"
 #include "startup/settings.h"
 #include "testing/loopback.h"
+#include "world.h"
 
 extern char** environ;
 
@@ -143,7 +143,8 @@ void BM_ServeThirtyOneClients(benchmark::State& state) {
   const std::string client = botclient_path();
 
   for (auto _ : state) {
-    auto server = std::async(std::launch::async, [] { zbx::ServerThread(1); });
+    zbx::ServerControl control;
+    auto server = std::async(std::launch::async, [&control] { zbx::ServerThread(1, control); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::vector<Child> children;
     for (int i = 0; i < CLIENTS; ++i)
@@ -173,7 +174,7 @@ void BM_ServeThirtyOneClients(benchmark::State& state) {
         reports += 1;
       }
     }
-    zbx::g_server_stop.store(1);
+    control.stop.store(1);
     const int waker = socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in to = zbx::test::loopback_address(port);
     while (server.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {

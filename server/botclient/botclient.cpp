@@ -123,30 +123,15 @@ bool parse_options(int argc, char** argv, Options& o) {
   return o.port > 0 && o.port < 65536 && o.duration >= 0;
 }
 
-// KeyState byte of a held control, or -1.
-int key_state_byte(int control) {
-  switch (control) {
-    case zbx::CONTROL_SHIELD:
-      return 1;
-    case zbx::CONTROL_WARP:
-      return 2;
-    case zbx::CONTROL_NUKE:
-      return 3;
-    default:
-      return (control >= zbx::CONTROL_FORWARD_THRUST && control <= zbx::CONTROL_Z_BACKWARD_ROTATE)
-                 ? control + 3
-                 : -1;
-  }
-}
-
 void track_key(zbx::KeyStateArray& state, std::uint8_t byte) {
   const zbx::KeyEvent e = zbx::decode_key_event(byte);
   if (!e.valid) return;
-  const int index = key_state_byte(e.control);
+  const int index = zbx::key_state_byte(e.control);
   if (index < 0) return;
   if (e.pressed) {
     state[static_cast<std::size_t>(index)] = 1;
-  } else if (index != 2 && index != 3) {  // warp and nuke stay set, as a real client does
+  } else if (index != zbx::KEYSTATE_WARP &&
+             index != zbx::KEYSTATE_NUKE) {  // warp and nuke stay set, as a real client does
     state[static_cast<std::size_t>(index)] = 0;
   }
 }

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "motion.h"
-#include "world.h"
 #include "startup/settings.h"
+#include "world.h"
 
 namespace zbx {
 namespace {

@@ -410,7 +410,6 @@ void copy_world(const World& from, World& to) {
   to.botRatio = from.botRatio;
   to.humanCount = from.humanCount;
   to.soundQueue = from.soundQueue;
-  to.clients = from.clients;
 }
 
 bool same_object(const WorldObject& a, const WorldObject& b) {

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "protocol/protocol.h"
-#include "world.h"
 #include "startup/settings.h"
 #include "testing/loopback.h"
+#include "world.h"
 
 namespace zbx {
 
@@ -129,7 +129,8 @@ class ServerTest : public ::testing::Test {
   void TearDown() override { stop(); }
 
   void start() {
-    done_ = std::async(std::launch::async, [] { ServerThread(1); });
+    control_.stop.store(0);
+    done_ = std::async(std::launch::async, [this] { ServerThread(1, control_); });
     // The port is bound before the loop runs; a probe shows it is up.
     const auto until = Clock::now() + 3s;
     while (Clock::now() < until && !bound()) std::this_thread::sleep_for(10ms);
@@ -152,7 +153,7 @@ class ServerTest : public ::testing::Test {
 
   void stop() {
     if (!done_.valid()) return;
-    g_server_stop.store(1);
+    control_.stop.store(1);
     TestClient waker(port_);
     for (int i = 0; i < 100 && !ended(50ms); ++i) waker.send("xx", 2);  // wake the receive
     ASSERT_TRUE(ended(0ms));
@@ -160,6 +161,7 @@ class ServerTest : public ::testing::Test {
   }
 
   int port_ = 0;
+  ServerControl control_;
   std::future<void> done_;
 };
 
@@ -327,7 +329,7 @@ TEST_F(ServerTest, StopFlagEndsEveryThreadWithClientsConnected) {
     clients.push_back(std::make_unique<TestClient>(port_));
     ASSERT_EQ(clients.back()->join("C"), i);
   }
-  g_server_stop.store(1);
+  control_.stop.store(1);
   clients[0]->send("xx", 2);
   ASSERT_TRUE(ended(2000ms));
   done_.get();

@@ -203,7 +203,7 @@ TEST_F(WorldTest, HumanJoinAndLeave) {
   EXPECT_EQ(ship.lifetime, -1);
   EXPECT_EQ(ship.thrustInput.z, 0.0f);
   EXPECT_EQ(g_world.humanCount, 1);
-  EXPECT_EQ(g_world.clients[4].inUse, 1);
+  EXPECT_TRUE(is_client(4));
 
   testing::internal::CaptureStdout();
   delete_player(4);
@@ -211,7 +211,7 @@ TEST_F(WorldTest, HumanJoinAndLeave) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Deleting Player 4\n");
   EXPECT_FALSE(g_world.players[4]);
   EXPECT_EQ(g_world.humanCount, 0);
-  EXPECT_EQ(g_world.clients[4].inUse, 0);
+  EXPECT_FALSE(is_client(4));
 }
 
 TEST_F(WorldTest, BotStartsScaledByBotRatio) {
@@ -224,7 +224,7 @@ TEST_F(WorldTest, BotStartsScaledByBotRatio) {
   EXPECT_FLOAT_EQ(bot.thrustInput.z, 0.75f);
   EXPECT_EQ(bot.lives, -1);  // deathmatch: unlimited
   EXPECT_EQ(g_world.humanCount, 0);
-  EXPECT_EQ(g_world.clients[0].inUse, 0);
+  EXPECT_FALSE(is_client(0));
 
   testing::internal::CaptureStdout();
   delete_player(0);

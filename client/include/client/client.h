@@ -20,6 +20,7 @@
 #include "client/hooks.h"
 #include "client/mirror.h"
 #include "protocol/zbx_types.h"
+#include "server/server.h"
 
 namespace zbx {
 
@@ -30,19 +31,6 @@ inline constexpr int SOUND_BEAT_LOW = 5;
 inline constexpr int SOUND_SHIELD_LOOP = 10;
 inline constexpr int SOUND_SHIELD_EMPTY = 11;
 inline constexpr int SOUND_ENGINE_LOOP = 16;
-
-// KeyState bytes written by the game keys.
-inline constexpr int KEYSTATE_SHIELD = 1;
-inline constexpr int KEYSTATE_WARP = 2;
-inline constexpr int KEYSTATE_NUKE = 3;
-inline constexpr int KEYSTATE_FORWARD_THRUST = 8;
-inline constexpr int KEYSTATE_REVERSE_THRUST = 9;
-inline constexpr int KEYSTATE_X_FORWARD_ROTATE = 10;
-inline constexpr int KEYSTATE_X_BACKWARD_ROTATE = 11;
-inline constexpr int KEYSTATE_Y_FORWARD_ROTATE = 12;
-inline constexpr int KEYSTATE_Y_BACKWARD_ROTATE = 13;
-inline constexpr int KEYSTATE_Z_FORWARD_ROTATE = 14;
-inline constexpr int KEYSTATE_Z_BACKWARD_ROTATE = 15;
 
 inline constexpr int BEAT_PERIOD = 40;            // frames between cockpit beats
 inline constexpr int FRAME_MICROSECONDS = 20000;  // one frame at 50 per second
@@ -86,10 +74,16 @@ struct PlayState {
   timeval previousFrame{};  // end of the previous frame
 };
 extern PlayState g_play;
+// The window thread's hold on the mirror mutex during a game (holdsMirror is
+// set only here): taken by StartGame, given up around each frame's sleep and
+// for good when the game ends. release_mirror does nothing when not held.
+void hold_mirror();
+void release_mirror();
 
 // The server thread this process started from the menu, if any.
 struct LocalServer {
   std::thread thread;
+  ServerControl control;
   bool privateGame = false;  // started for the single-player game now being played
   int port = 0;              // where it listens on 127.0.0.1, to wake it when stopping
   std::chrono::milliseconds startWait{1000};  // pause before joining it
@@ -155,6 +149,8 @@ bool update_due(const timeval& lastUpdate, const timeval& now);
 
 // --- Server threads started from the menu ---
 
+// True from start_server_thread until that server's thread has ended.
+bool local_server_running();
 // Starts ServerThread(keep_settings) on a thread of this process; false when
 // one already runs. "Pthread error" and status 1 if it cannot be created.
 bool start_server_thread(int keep_settings);
@@ -162,8 +158,11 @@ bool start_server_thread(int keep_settings);
 // server thread of this process was left to wait for.
 bool stop_server_thread();
 // The single-player start after the menu has installed the game screen:
-// private server on port 12345, a pause, then StartGame. 1: refused (a server
-// thread already runs) or the join failed; 0: game running.
+// private server on port 12345, a pause, then StartGame. -1: refused (a
+// server thread already runs); 1: the join failed; 0: game running.
 int start_single_player_game();
+// The multi-player start after the menu has installed the game screen: a
+// fresh receiver stop flag, then StartGame. 1: the join failed; 0: running.
+int start_multi_player_game();
 
 }  // namespace zbx

@@ -51,7 +51,30 @@ inline constexpr int CONTROL_QUIT = 15;
 inline constexpr int CONTROL_NUKE = 16;
 inline constexpr int CONTROL_WARP = 17;
 
-// The 16 held-key bytes of a KeyStateUpdate.
+// The 16 held-key bytes of a KeyStateUpdate: which byte each held control
+// sets (the thrust and rotation controls in control order from byte 8).
 using KeyStateArray = std::array<std::uint8_t, 16>;
+inline constexpr int KEYSTATE_SHIELD = 1;
+inline constexpr int KEYSTATE_WARP = 2;
+inline constexpr int KEYSTATE_NUKE = 3;
+inline constexpr int KEYSTATE_FORWARD_THRUST = 8;
+inline constexpr int KEYSTATE_REVERSE_THRUST = 9;
+inline constexpr int KEYSTATE_X_FORWARD_ROTATE = 10;
+inline constexpr int KEYSTATE_X_BACKWARD_ROTATE = 11;
+inline constexpr int KEYSTATE_Y_FORWARD_ROTATE = 12;
+inline constexpr int KEYSTATE_Y_BACKWARD_ROTATE = 13;
+inline constexpr int KEYSTATE_Z_FORWARD_ROTATE = 14;
+inline constexpr int KEYSTATE_Z_BACKWARD_ROTATE = 15;
+
+// The KeyState byte a control's key holds, or -1 for fire and quit.
+constexpr int key_state_byte(int control) {
+  if (control == CONTROL_SHIELD) return KEYSTATE_SHIELD;
+  if (control == CONTROL_WARP) return KEYSTATE_WARP;
+  if (control == CONTROL_NUKE) return KEYSTATE_NUKE;
+  if (control >= CONTROL_FORWARD_THRUST && control <= CONTROL_Z_BACKWARD_ROTATE) {
+    return control - CONTROL_FORWARD_THRUST + KEYSTATE_FORWARD_THRUST;
+  }
+  return -1;
+}
 
 }  // namespace zbx

@@ -4,11 +4,10 @@
 // socket is closed, so the next server can bind the port and clear the flags.
 //
 // Threads: the caller (receive loop), the simulation thread and one broadcast
-// thread per admitted client. The world lock (server/world.h) guards the
-// world, the client table and ServerState.
+// thread per admitted client. The world lock guards the world and the run's
+// client table.
 #pragma once
 
-#include <array>
 #include <atomic>
 
 #include "protocol/zbx_types.h"
@@ -19,13 +18,16 @@ namespace zbx {
 // world runs.
 using ListeningHook = void (*)(int port);
 
-// keep_settings 0: load the single-player settings file first.
-void ServerThread(int keep_settings, ListeningHook listening = nullptr);
+// What the starter of a server holds: the flag that stops it and whether it
+// still runs.
+struct ServerControl {
+  std::atomic<int> stop{0};     // set to 1 to stop the server
+  std::atomic<int> running{0};  // set by the starter; cleared as ServerThread ends
+};
 
-// Set to 1 to stop the running server.
-extern std::atomic<int> g_server_stop;
-// 1 while a menu-started server thread exists; cleared by the server as it ends.
-extern std::atomic<int> g_server_running;
+// keep_settings 0: load the single-player settings file first. The server
+// itself sets control.stop when the player of a one-player server leaves.
+void ServerThread(int keep_settings, ServerControl& control, ListeningHook listening = nullptr);
 
 // Seconds of silence (no join, no key-state update) after which a client is
 // dropped; checked after every datagram and every receive time-out.
@@ -37,17 +39,5 @@ inline constexpr int RECEIVE_TIMEOUT_SECONDS = 5;
 // after this long, and the socket wakes often enough to notice it in time.
 inline constexpr long UNVERIFIED_TIMEOUT_MICROS = 2'000'000;
 inline constexpr long VERIFY_RECEIVE_TIMEOUT_MICROS = 250'000;
-
-// Per server run; guarded by the world lock.
-struct ServerState {
-  // Admissions per player slot: each join into a slot counts one up, so the
-  // broadcast thread of an earlier admission (a rejoin from the same address
-  // into the same slot) ends at its next cycle instead of serving beside the
-  // new one.
-  std::array<unsigned, MAX_PLAYERS> generation{};
-  // 1 once the client in a slot has sent a datagram after its join.
-  std::array<std::uint8_t, MAX_PLAYERS> heardAgain{};
-};
-extern ServerState g_server;
 
 }  // namespace zbx
