@@ -3,6 +3,7 @@
 #include <GL/freeglut.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "menus/menus.h"
 #include "render/draw2d.h"
@@ -174,6 +175,8 @@ void edit_config_item(const char* prompt, SettingRef value, int limit, int kind)
     draw_number_entry();
   } else if (kind == CONFIG_KIND_TEXT) {
     g_menus.editLimit = limit;
+    std::snprintf(g_menus.editBefore, sizeof g_menus.editBefore, "%s",
+                  value.chars ? value.chars : "");
     install_screen(ScreenCallbacks{.keyboard = text_entry_keyboard,
                                    .keyboard_up = nullptr,
                                    .special = nullptr,
@@ -211,11 +214,23 @@ void draw_key_prompt() {
 }
 
 void text_entry_keyboard(unsigned char key, int, int) {
+  char* text = g_menus.editing.chars;
   if (key == KEY_RETURN) {
+    // An empty value would be saved as "KEY=" and swallow the next line.
+    if (text && text[0] == '\0' && g_menus.editLimit > 0) {
+      std::snprintf(text, static_cast<std::size_t>(g_menus.editLimit) + 1, "%s",
+                    g_menus.editBefore);
+    }
     show_config_editor();
     return;
   }
-  if (g_menus.editing.chars) edit_text_key(g_menus.editing.chars, g_menus.editLimit, key);
+  // Blanks, "=" and comment starters end a value in the settings file: what
+  // follows them would not come back from a save.
+  if (std::strchr(" \t\n=#/;", key) != nullptr && key != 0) {
+    play_interface_sound(SOUND_REFUSED);
+    return;
+  }
+  if (text) edit_text_key(text, g_menus.editLimit, key);
   draw_text_entry();
 }
 

@@ -21,6 +21,8 @@ namespace {
 // Longest single sleep, so a stopping server is never kept waiting for a
 // long NET_SLEEP_TIME.
 constexpr long SLEEP_SLICE_MICROS = 20'000;
+// How often a client not yet heard from since its join is looked at again.
+constexpr long UNVERIFIED_POLL_MILLIS = 10;
 
 struct Peer {
   int socket;
@@ -122,16 +124,21 @@ void broadcast_thread(ServerRun& run, int socket, int slot, unsigned generation)
     {
       std::lock_guard<std::mutex> lock(world_lock());
       if (run.generation[slot] != generation || !g_world.players[slot]) return;
-      writer.begin(g_server_settings.PACKET_SIZE);
-      build_snapshot(slot, writer);
-      if (writer.failed()) {
-        std::printf("write error\n");
-        std::fflush(stdout);
-        if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) run.stop.store(1);
-        if (g_world.players[slot]) delete_player(slot);
-        return;
-      }
       sleep_millis = g_server_settings.NET_SLEEP_TIME;
+      if (g_server_settings.VERIFY_NEW_CLIENTS != 0 && !run.clients[slot].heardAgain) {
+        // Nothing yet shows the client is where its join claimed to come from.
+        sleep_millis = std::max(sleep_millis, UNVERIFIED_POLL_MILLIS);
+      } else {
+        writer.begin(g_server_settings.PACKET_SIZE);
+        build_snapshot(slot, writer);
+        if (writer.failed()) {
+          std::printf("write error\n");
+          std::fflush(stdout);
+          if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) run.stop.store(1);
+          if (g_world.players[slot]) delete_player(slot);
+          return;
+        }
+      }
     }
     if (!sleep_between_snapshots(run.stop, sleep_millis)) return;
   }

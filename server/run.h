@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 
 #include "protocol/zbx_types.h"
 
@@ -18,6 +19,7 @@ namespace zbx {
 struct ClientSlot {
   sockaddr_in peer{};
   timeval lastHeard{};
+  std::uint8_t heardAgain = 0;  // 1 once a datagram came after the join
 };
 
 struct ServerRun {

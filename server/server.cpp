@@ -135,6 +135,7 @@ void handle_key_state(ServerRun& run, const std::uint8_t* data, const sockaddr_i
     ClientSlot& client = run.clients[k];
     if (!is_client(k) || !same_peer(client.peer, from)) continue;
     client.lastHeard = now;
+    client.heardAgain = 1;
     if (Ship* ship = g_world.players[k].get()) apply_key_state(*ship, data);
   }
 }
@@ -151,6 +152,7 @@ void handle_quit(ReceiveLoop& loop, int slot) {
 void handle_key_event(ReceiveLoop& loop, std::uint8_t byte, const sockaddr_in& from) {
   const int slot = client_slot(loop.run, from);
   if (slot < 0) return;
+  loop.run.clients[slot].heardAgain = 1;
   const KeyEvent event = decode_key_event(byte);
   if (!event.valid || event.control > CONTROL_WARP) return;
   if (event.control == CONTROL_QUIT) {
@@ -183,6 +185,7 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   }
   loop.run.clients[slot].peer = from;
   loop.run.clients[slot].lastHeard = now;
+  loop.run.clients[slot].heardAgain = 0;
   char name[NAME_SIZE];
   decode_join_request(data, name);
   // The thread waits for the world lock, held here until the ship exists.
@@ -196,9 +199,10 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
 
 void sweep_silent_clients(ServerRun& run, const timeval& now) {
   for (int k = 0; k < MAX_PLAYERS; ++k) {
-    if (!is_client(k) || micros_between(run.clients[k].lastHeard, now) <= CLIENT_TIMEOUT_MICROS) {
-      continue;
-    }
+    const ClientSlot& client = run.clients[k];
+    const bool unverified = g_server_settings.VERIFY_NEW_CLIENTS != 0 && !client.heardAgain;
+    const long limit = unverified ? UNVERIFIED_TIMEOUT_MICROS : CLIENT_TIMEOUT_MICROS;
+    if (!is_client(k) || micros_between(client.lastHeard, now) <= limit) continue;
     if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) run.stop.store(1);
     delete_player(k);
   }
@@ -277,6 +281,7 @@ void ServerThread(int keep_settings, ServerControl& control, ListeningHook liste
     fatal_exit(3);
   }
   timeval timeout{RECEIVE_TIMEOUT_SECONDS, 0};
+  if (g_server_settings.VERIFY_NEW_CLIENTS != 0) timeout = {0, VERIFY_RECEIVE_TIMEOUT_MICROS};
   setsockopt(loop.socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   sockaddr_in local{};
   local.sin_family = AF_INET;

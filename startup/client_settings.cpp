@@ -62,8 +62,8 @@ void client_settings_handler(const char* key, const char* value) {
   } else if (std::strcmp(key, "PLAYER_NAME") == 0) {
     copy_if_fits(s.PLAYER_NAME, value, 1);
   } else if (std::strcmp(key, "SERVER_IP") == 0) {
-    // Too long for the field: ignored, like an over-long player name.
-    copy_if_fits(s.SERVER_IP, value, 0);
+    // Too long for the field, or empty: ignored, like such a player name.
+    copy_if_fits(s.SERVER_IP, value, 1);
   } else if (std::strcmp(key, "SERVER_PORT") == 0) {
     s.SERVER_PORT = settings_int(value);
   } else if (std::strcmp(key, "VOLUME") == 0) {

@@ -21,6 +21,11 @@ def free_udp_port():
         return s.getsockname()[1]
 
 
+def settings_lines(path):
+    with open(path) as f:
+        return {line.strip() for line in f if "=" in line and not line.startswith("#")}
+
+
 class Install(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="zbx_install_")
@@ -67,6 +72,12 @@ class Install(unittest.TestCase):
                      "share/icons/hicolor/256x256/apps/zorbix.png",
                      "share/zbx3d/models/ship.spec", "etc/zbx3d/default.conf"]:
             self.assertTrue(os.path.isfile(os.path.join(prefix, path)), path)
+        # The service's settings are the shipped ones with new clients verified.
+        shipped = settings_lines(os.path.join(os.environ["ZBX_SOURCE_DIR"],
+                                              "share/zbx3d/conf/ZBXServerConfig"))
+        service = settings_lines(os.path.join(prefix, "etc/zbx3d/default.conf"))
+        self.assertEqual(service - shipped, {"VERIFY_NEW_CLIENTS=1"})
+        self.assertEqual(shipped - service, {"VERIFY_NEW_CLIENTS=0"})
         self.serve_and_join(os.path.join(prefix, "bin", "zbx3d"))
 
         # The same install moved elsewhere as a whole still finds its data.

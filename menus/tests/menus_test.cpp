@@ -259,6 +259,33 @@ TEST_F(MenuTest, TextEntryEditsInPlaceUpToItsLimit) {
   EXPECT_STREQ(g_client_settings.SERVER_IP, "10.0.0.12345678");
 }
 
+// Each of these once saved a file that reloaded other values: an emptied
+// address as "SERVER_IP=" (the port line became the address), a blank in a name.
+TEST_F(MenuTest, TextEntryKeepsToWhatTheFileCanHold) {
+  const std::string shipped = read_file(g_paths.client_settings);
+  show_config_editor();
+  config_keyboard(KEY_RETURN, 0, 0);  // "Server IP"
+  type(text_entry_keyboard, std::string(15, '\b'));
+  EXPECT_STREQ(g_client_settings.SERVER_IP, "");
+  text_entry_keyboard(KEY_RETURN, 0, 0);
+  EXPECT_STREQ(g_client_settings.SERVER_IP, "127.0.0.1");
+
+  select_config_item(2);
+  config_keyboard(KEY_RETURN, 0, 0);
+  type(text_entry_keyboard, std::string(19, '\b') + "my name\t=#/;x\r");
+  EXPECT_EQ(times_played(SOUND_REFUSED), 6);
+  EXPECT_STREQ(g_client_settings.PLAYER_NAME, "mynamex");
+
+  select_config_item(21);
+  config_keyboard(KEY_RETURN, 0, 0);
+  g_client_settings = ClientSettings{};
+  load_client_settings();
+  EXPECT_STREQ(g_client_settings.SERVER_IP, "127.0.0.1");
+  EXPECT_EQ(g_client_settings.SERVER_PORT, 12346);
+  EXPECT_STREQ(g_client_settings.PLAYER_NAME, "mynamex");
+  test::write_file(g_paths.client_settings, shipped);
+}
+
 TEST_F(MenuTest, SaveWritesTheValuesShownAndStaysOnTheList) {
   show_config_editor();
   select_config_item(5);

@@ -211,10 +211,13 @@ float model_radius(const Model& m) {
 }
 
 void normalise_model(Model& m) {
-  float r = model_radius(m);
-  // A model squeezed into the origin has no size to normalise; 1/0 would
-  // turn every coordinate into NaN.
-  if (r > 0.0f && std::isfinite(1.0f / r)) scale_model(m, 1.0f / r);
+  const float r = model_radius(m);
+  // A model squeezed into the origin has no size to normalise (1/0 would turn
+  // every coordinate into NaN), and one whose radius overflowed would be
+  // scaled by 1/inf = 0 into a point.
+  if (!(r > 0.0f) || !std::isfinite(r)) return;
+  const float factor = 1.0f / r;
+  if (factor != 0.0f && std::isfinite(factor)) scale_model(m, factor);
 }
 
 const Model* model_for_kind(int kind, int objectSlot) {

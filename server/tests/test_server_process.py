@@ -262,6 +262,28 @@ class DedicatedServer(unittest.TestCase):
             stranger.close()
             member.close()
 
+    def test_verify_new_clients_starves_a_join_nobody_follows_up(self):
+        s = self.server(VERIFY_NEW_CLIENTS=1)
+        forger = RawClient(s.port)
+        try:
+            start, got, freed = time.time(), [], None
+            forger.send(b"Forged".ljust(20, b"\0"))
+            while time.time() - start < 3.5:
+                got += forger.receive_all(0.05)
+                if freed is None and "Deleting Player 0\n" in s.output():
+                    freed = time.time() - start
+            self.assertEqual([len(d) for d in got], [20])  # the JoinReply alone
+            self.assertIsNotNone(freed)
+            self.assertTrue(1.9 < freed < 3.0, freed)
+        finally:
+            forger.close()
+        # A client that sends its key state every second plays as before.
+        status, joined, summary = s.bot("-n", "Real", "-t", 3, "-q")
+        self.assertEqual(joined["slot"], "0")
+        self.assertGreater(int(summary["snapshots"]), 25)
+        self.assertEqual(summary["own_present"], "1")
+        self.assertEqual(summary["quit_ack"], "1")
+
 
 if __name__ == "__main__":
     if not ZBX3D or not os.path.exists(BOTCLIENT):

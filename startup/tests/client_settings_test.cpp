@@ -56,6 +56,9 @@ TEST_F(ClientSettingsTest, TextsThatDoNotFitAreIgnored) {
   EXPECT_STREQ(g_client_settings.SERVER_IP, "127.0.0.1");
   load("PLAYER_NAME==\n");  // empty name
   EXPECT_STREQ(g_client_settings.PLAYER_NAME, "UnNamedPlayer");
+  std::strcpy(g_client_settings.SERVER_IP, "10.1.2.3");
+  client_settings_handler("SERVER_IP", "");  // an empty address is no address
+  EXPECT_STREQ(g_client_settings.SERVER_IP, "10.1.2.3");
 }
 
 TEST_F(ClientSettingsTest, BindingsTakeTheFirstCharacterAndSurviveReload) {

@@ -176,6 +176,8 @@ TEST_F(ServerSettingsTest, ShippedDefaultFilesLoadAsDocumented) {
   EXPECT_EQ(g_server_settings.START_LIVES, defaults.START_LIVES);
   EXPECT_EQ(single.BOT_RATIO_INCREASE, defaults.BOT_RATIO_INCREASE);
   EXPECT_EQ(single.NUKE_EXPLOSTION_GROWTH_SPEED, defaults.NUKE_EXPLOSTION_GROWTH_SPEED);
+  EXPECT_EQ(g_server_settings.VERIFY_NEW_CLIENTS, 0);  // opt-in: off as shipped
+  EXPECT_EQ(single.VERIFY_NEW_CLIENTS, 0);
 }
 
 }  // namespace

@@ -110,9 +110,11 @@ struct MenuState {
   int pendingWidth = 640;
   int pendingHeight = 480;
 
-  // The one-field editor open now.
+  // The one-field editor open now, and the text it opened with (an entry
+  // left empty gets it back).
   char prompt[MENU_TEXT_SIZE] = {};
   SettingRef editing;
+  char editBefore[MENU_TEXT_SIZE] = {};
   int editLimit = 0;
   int editKind = CONFIG_KIND_TEXT;
 

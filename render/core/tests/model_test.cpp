@@ -165,7 +165,7 @@ TEST(ModelOps, MirrorScaleRadiusInBothForms) {
   EXPECT_FLOAT_EQ(w.vertices[1].position.y, 2);
 }
 
-TEST(ModelOps, AModelAtTheOriginStaysFinite) {
+TEST(ModelOps, NormalisingLeavesModelsWithoutAUsableRadiusAlone) {
   Model m;
   int slot;
   std::string error;
@@ -175,6 +175,14 @@ TEST(ModelOps, AModelAtTheOriginStaysFinite) {
     EXPECT_EQ(p.x, 0.0f);
     EXPECT_FALSE(std::isnan(p.y));
   }
+
+  // Its radius overflows to infinity: 1/inf is 0 and once collapsed it to a point.
+  ASSERT_TRUE(
+      parse_model_spec("0\n1\nf\n2e19:0:0:1:1:1\n0:1:0:1:1:1\n0:0:1:1:1:1", slot, m, error));
+  ASSERT_TRUE(std::isinf(model_radius(m)));
+  normalise_model(m);
+  EXPECT_EQ(face_corners(m, 0).position[0].x, 2e19f);
+  EXPECT_EQ(face_corners(m, 0).position[1].y, 1.0f);
 }
 
 TEST(ModelLookup, KindsFindTheirSlotsAndEmptySlotsGiveNothing) {

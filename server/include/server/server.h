@@ -35,5 +35,9 @@ inline constexpr long CLIENT_TIMEOUT_MICROS = 10'000'000;
 // Receive time-out of the server socket, so the stop flag and silent clients
 // are seen while nothing arrives.
 inline constexpr int RECEIVE_TIMEOUT_SECONDS = 5;
+// With VERIFY_NEW_CLIENTS: a client not heard from since its join is dropped
+// after this long, and the socket wakes often enough to notice it in time.
+inline constexpr long UNVERIFIED_TIMEOUT_MICROS = 2'000'000;
+inline constexpr long VERIFY_RECEIVE_TIMEOUT_MICROS = 250'000;
 
 }  // namespace zbx

@@ -75,6 +75,10 @@ struct ServerSettings {
   int SHIELD_POWERUP_VALUE = 50;
   int ARMOR_POWERUP_VALUE = 50;
   float ROTATION_SPEED = 1.2f;
+  // Not 0: a new client gets snapshots only once it has sent a datagram after
+  // its join, and is dropped after 2 silent seconds until then (servers open
+  // to the internet: a join with a forged source earns its victim one reply).
+  int VERIFY_NEW_CLIENTS = 0;
 };
 
 struct KeyBindings {

@@ -110,7 +110,8 @@ void mirror_model(Model& m, int axis);
 void scale_model(Model& m, float factor);
 // Largest distance of any position from the origin (single precision).
 float model_radius(const Model& m);
-// Scales to radius 1; leaves a model of radius 0 (or not finite) alone.
+// Scales to radius 1; leaves a model alone whose radius is 0 or not finite,
+// or whose factor 1/radius is 0 or not finite.
 void normalise_model(Model& m);
 
 // The model to draw for an object of this kind in this object slot: the
