@@ -2,8 +2,9 @@
 # Its public headers live in include/<folder>/ and are all another library
 # can reach; the headers beside the .cpp files are its own. Its tests are
 # tests/*_test.cpp (one GoogleTest binary) plus tests/*_test.sh and
-# tests/test_*.py (process-level tests); benchmarks are bench/*.cpp. Tests and
-# benchmarks see the library's own headers too.
+# tests/test_*.py (process-level tests); benchmarks are bench/*.cpp; fuzz
+# targets are fuzz/*_fuzz.cpp (with -DZBX_FUZZ=ON). Tests, benchmarks and fuzz
+# targets see the library's own headers too.
 
 set(ZBX_TEST_ENV
   "ZBX3D_DATA_PREFIX=${PROJECT_SOURCE_DIR}/share"
@@ -78,5 +79,24 @@ function(zbx_benchmarks name)
     target_include_directories(${base} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${base} PRIVATE ${name} ${A_DEPS} zbx_testing benchmark::benchmark)
     set_target_properties(${base} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+  endforeach()
+endfunction()
+
+# One libFuzzer program per fuzz/*_fuzz.cpp, built into build/fuzz/ and
+# gathered under the "fuzz" target.
+function(zbx_fuzz name)
+  if(NOT ZBX_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*_fuzz.cpp)
+  foreach(src ${srcs})
+    get_filename_component(base ${src} NAME_WE)
+    add_executable(${base} ${src})
+    target_include_directories(${base} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${base} PRIVATE ${name} ${A_DEPS} zbx_testing)
+    target_link_options(${base} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(${base} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
+    add_dependencies(fuzz ${base})
   endforeach()
 endfunction()

@@ -20,6 +20,7 @@
 #include "broadcast.h"
 #include "motion.h"
 #include "protocol/protocol.h"
+#include "receive.h"
 #include "rules.h"
 #include "run.h"
 #include "simulation.h"
@@ -31,22 +32,6 @@ namespace zbx {
 namespace {
 
 constexpr std::size_t RECEIVE_BUFFER_SIZE = 64;
-
-// A broadcast thread and whether it has finished, so finished ones can be
-// joined without waiting.
-struct BroadcastHandle {
-  std::thread thread;
-  std::shared_ptr<std::atomic<bool>> done;
-};
-
-// State of one run of the receive loop; lives on its thread.
-struct ReceiveLoop {
-  explicit ReceiveLoop(ServerRun& serverRun) : run(serverRun) {}
-  ServerRun& run;
-  int socket = -1;
-  JoinReply joinReply;  // filled once per run; each join adds its slot
-  std::vector<BroadcastHandle> broadcasts;
-};
 
 void say(const char* line) {
   std::printf("%s\n", line);
@@ -84,6 +69,8 @@ bool send_bytes(int socket, const void* data, std::size_t length, const sockaddr
   return sent == static_cast<ssize_t>(length);
 }
 
+}  // namespace
+
 JoinReply join_reply_template() {
   const ServerSettings& s = g_server_settings;
   JoinReply r;
@@ -94,6 +81,8 @@ JoinReply join_reply_template() {
   r.maxArmor = s.MAX_ARMOR;
   return r;
 }
+
+namespace {
 
 void start_broadcast(ReceiveLoop& loop, int slot) {
   const unsigned generation = ++loop.run.generation[slot];
@@ -109,6 +98,8 @@ void start_broadcast(ReceiveLoop& loop, int slot) {
   }
 }
 
+}  // namespace
+
 // Joins the broadcast threads that have ended; all of them when `all`.
 void reap_broadcasts(ReceiveLoop& loop, bool all) {
   for (auto it = loop.broadcasts.begin(); it != loop.broadcasts.end();) {
@@ -120,6 +111,8 @@ void reap_broadcasts(ReceiveLoop& loop, bool all) {
     }
   }
 }
+
+namespace {
 
 // The slot of the client at `from`, or -1.
 int client_slot(const ServerRun& run, const sockaddr_in& from) {
@@ -208,6 +201,8 @@ void sweep_silent_clients(ServerRun& run, const timeval& now) {
   }
 }
 
+}  // namespace
+
 void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t length,
                      const sockaddr_in& from) {
   std::lock_guard<std::mutex> lock(world_lock());
@@ -228,6 +223,8 @@ void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t le
   }
   if (sweep) sweep_silent_clients(loop.run, now);
 }
+
+namespace {
 
 void ServerReceiveLoop(ReceiveLoop& loop) {
   loop.joinReply = join_reply_template();

@@ -7,7 +7,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libopenal-dev libalut-dev"
 if [ "${1:-}" = "test" ]; then
   PKGS="$PKGS python3 libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool x11-apps x11-utils
-    imagemagick sox dpkg-dev file lintian desktop-file-utils appstream groff man-db systemd"
+    imagemagick sox dpkg-dev file lintian desktop-file-utils appstream groff man-db systemd
+    clang libclang-rt-14-dev"
 fi
 missing=""
 for p in $PKGS; do

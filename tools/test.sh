@@ -2,7 +2,8 @@
 # Installs what is needed, builds and runs the whole test suite, once per
 # suite named in ZBX_TEST_SUITES (default: all of them): "plain", "package"
 # (the .deb built and checked, tools/package.sh), "asan" for
-# AddressSanitizer+UndefinedBehaviorSanitizer and "tsan" for ThreadSanitizer.
+# AddressSanitizer+UndefinedBehaviorSanitizer, "tsan" for ThreadSanitizer and
+# "fuzz" for every fuzz target, 30 seconds each (tools/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/deps.sh test
@@ -19,7 +20,7 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j2 --timeout 900)
 }
 
-for suite in ${ZBX_TEST_SUITES:-plain package asan tsan}; do
+for suite in ${ZBX_TEST_SUITES:-plain package asan tsan fuzz}; do
   case "$suite" in
     plain) run_suite build ;;
     package) echo "== build-deb"; tools/package.sh build-deb ;;
@@ -28,6 +29,7 @@ for suite in ${ZBX_TEST_SUITES:-plain package asan tsan}; do
     # the instrumented game down past what the GUI tests allow: draw on the
     # calling thread instead.
     tsan) (export LP_NUM_THREADS=0; run_suite build-tsan -DZBX_SANITIZE=thread -DZBX_BUILD_BENCHMARKS=OFF) ;;
+    fuzz) echo "== build-fuzz"; tools/fuzz.sh 30 ;;
     *) echo "unknown test suite: $suite" >&2; exit 2 ;;
   esac
 done
