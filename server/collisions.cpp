@@ -141,35 +141,65 @@ ZBX_WIDE std::uint64_t near_word_wide(const Probe& p, const Entries& b, int base
 }
 #undef ZBX_WIDE
 
-bool has_wide_vectors() {
+// And with 512-bit vectors, sixteen entries a step from the 16-aligned entry
+// at or below `from` (near_word drops the bits below it).
+#define ZBX_WIDEST __attribute__((target("avx512f")))
+// GCC 12's min and max intrinsics start from an undefined vector and warn.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+ZBX_WIDEST inline __m512 gap16(__m512 a, const float* b, __m512 span) {
+  const __m512 d = _mm512_abs_ps(_mm512_sub_ps(a, _mm512_loadu_ps(b)));
+  return _mm512_min_ps(_mm512_sub_ps(span, d), d);
+}
+
+ZBX_WIDEST std::uint64_t near_word_widest(const Probe& p, const Entries& b, int base, int from) {
+  const __m512 span = _mm512_set1_ps(p.span);
+  const __m512 x = _mm512_set1_ps(p.x), y = _mm512_set1_ps(p.y), z = _mm512_set1_ps(p.z);
+  const __m512 limit = _mm512_set1_ps(p.limit);
+  std::uint64_t bits = 0;
+  for (int k = from & ~15; k < 64; k += 16) {
+    const int e = base + k;
+    const __m512 most = _mm512_max_ps(
+        _mm512_max_ps(gap16(x, b.x + e, span), gap16(y, b.y + e, span)), gap16(z, b.z + e, span));
+    const __mmask16 near =
+        _mm512_cmp_ps_mask(most, _mm512_add_ps(limit, _mm512_loadu_ps(b.grown + e)), _CMP_LE_OQ);
+    bits |= std::uint64_t{near} << k;
+  }
+  return bits;
+}
+#pragma GCC diagnostic pop
+#undef ZBX_WIDEST
+
+// Floats per step of the widest test the processor runs.
+int widest_vectors() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx");
+  if (__builtin_cpu_supports("avx512f")) return 16;
+  if (__builtin_cpu_supports("avx")) return 8;
+  return 4;
 }
 #else
-bool has_wide_vectors() { return false; }
+int widest_vectors() { return 4; }
 #endif
 
-const bool g_wide_available = has_wide_vectors();
-bool g_wide_allowed = true;
+const int g_widest_vectors = widest_vectors();
+int g_vector_floats = g_widest_vectors;
 
 // Bits `from`..63 (from a multiple of 8) of the word of entries base..base+63.
 std::uint64_t near_word(const Probe& p, const Entries& b, int base, int from) {
+  std::uint64_t bits;
 #if defined(__x86_64__)
-  if (g_wide_allowed && g_wide_available) return near_word_wide(p, b, base, from);
+  if (g_vector_floats == 16) {
+    bits = near_word_widest(p, b, base, from);
+  } else if (g_vector_floats == 8) {
+    bits = near_word_wide(p, b, base, from);
+  } else {
+    bits = near_word_narrow(p, b, base, from);
+  }
+#else
+  bits = near_word_narrow(p, b, base, from);
 #endif
-  return near_word_narrow(p, b, base, from);
-}
-
-bool overlaps_fast_inline(const WorldObject& a, const WorldObject& b, float span) {
-  // b in the last entry of a word, NaN (never near) before it.
-  alignas(32) float x[64], y[64], z[64], grown[64];
-  for (int k = 56; k < 63; ++k) x[k] = y[k] = z[k] = grown[k] = NAN;
-  x[63] = b.position.x;
-  y[63] = b.position.y;
-  z[63] = b.position.z;
-  grown[63] = grown_size(b.size);
-  const std::uint64_t bits = near_word(probe_of(a.position, a.size, span), {x, y, z, grown}, 0, 56);
-  return (bits >> 63) != 0 && a.size + b.size > torus_distance(a.position, b.position);
+  return bits & (~std::uint64_t{0} << from);
 }
 
 // --- object with object --------------------------------------------------
@@ -378,10 +408,10 @@ void ships_with_ships_plain() {
 // again after every response that ran. An empty slot has NaN coordinates,
 // which the test rejects.
 struct ObjectCache {
-  alignas(32) float x[MAX_OBJECTS];
-  alignas(32) float y[MAX_OBJECTS];
-  alignas(32) float z[MAX_OBJECTS];
-  alignas(32) float grown[MAX_OBJECTS];    // grown_size of `size`
+  alignas(64) float x[MAX_OBJECTS];
+  alignas(64) float y[MAX_OBJECTS];
+  alignas(64) float z[MAX_OBJECTS];
+  alignas(64) float grown[MAX_OBJECTS];    // grown_size of `size`
   const WorldObject* record[MAX_OBJECTS];  // what each entry was taken from
 };
 static_assert(MAX_OBJECTS % 64 == 0);
@@ -489,10 +519,10 @@ void ships_with_objects_fast(ObjectCache& c, float span) {
 
 // The ships' positions and sizes in flat arrays: one word of entries.
 struct ShipCache {
-  alignas(32) float x[64];
-  alignas(32) float y[64];
-  alignas(32) float z[64];
-  alignas(32) float grown[64];
+  alignas(64) float x[64];
+  alignas(64) float y[64];
+  alignas(64) float z[64];
+  alignas(64) float grown[64];
 };
 static_assert(MAX_PLAYERS <= 64);
 
@@ -543,7 +573,15 @@ bool overlaps(const WorldObject& a, const WorldObject& b) {
 }
 
 bool overlaps_fast(const WorldObject& a, const WorldObject& b) {
-  return overlaps_fast_inline(a, b, 2.0f * g_server_settings.WORLD_WIDTH);
+  // b in the last entry of a word, NaN (never near) before it.
+  alignas(64) float x[64], y[64], z[64], grown[64];
+  for (int k = 48; k < 63; ++k) x[k] = y[k] = z[k] = grown[k] = NAN;
+  x[63] = b.position.x;
+  y[63] = b.position.y;
+  z[63] = b.position.z;
+  grown[63] = grown_size(b.size);
+  const Probe p = probe_of(a.position, a.size, world_span());
+  return (near_word(p, {x, y, z, grown}, 0, 56) >> 63) != 0 && overlaps(a, b);
 }
 
 int bounce(WorldObject& a, WorldObject& b) {
@@ -621,6 +659,12 @@ constexpr CollisionTables default_collision_tables() {
 CollisionTables g_collision_tables = default_collision_tables();
 
 void install_collision_responses() { g_collision_tables = default_collision_tables(); }
+
+int set_collision_vector_floats(int floats) {
+  g_vector_floats = floats >= 16 ? 16 : floats >= 8 ? 8 : 4;
+  if (g_vector_floats > g_widest_vectors) g_vector_floats = g_widest_vectors;
+  return g_vector_floats;
+}
 
 void collision_pass() {
   const float span = world_span();
