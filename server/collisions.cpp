@@ -34,8 +34,9 @@ Vector3f hundredth_later(const WorldObject& r) {
 
 float length(float x, float y, float z) { return std::sqrt(x * x + y * y + z * z); }
 
-// Early rejection of pairs that are far apart on some axis, eight pairs at a
-// time. It is conservative: the per-axis gap is formed exactly as
+// Early rejection of pairs that are far apart on some axis: one record against
+// 64 entries of flat arrays per call, 4, 8 or 16 entries a step as wide as the
+// processor's vectors go. It is conservative: the per-axis gap is formed exactly as
 // torus_distance forms it, and the limit carries a margin far larger than any
 // rounding in the distance, so every pair the exact test would accept gets
 // through, and the exact test decides. An empty entry has NaN coordinates and
@@ -185,19 +186,21 @@ int widest_vectors() { return 4; }
 const int g_widest_vectors = widest_vectors();
 int g_vector_floats = g_widest_vectors;
 
-// Bits `from`..63 (from a multiple of 8) of the word of entries base..base+63.
+// Bit k, for k from `from` to 63: may entry base + k overlap the probe? The
+// bits below `from` are clear.
 std::uint64_t near_word(const Probe& p, const Entries& b, int base, int from) {
+  const int start = from & ~7;
   std::uint64_t bits;
 #if defined(__x86_64__)
   if (g_vector_floats == 16) {
-    bits = near_word_widest(p, b, base, from);
+    bits = near_word_widest(p, b, base, start);
   } else if (g_vector_floats == 8) {
-    bits = near_word_wide(p, b, base, from);
+    bits = near_word_wide(p, b, base, start);
   } else {
-    bits = near_word_narrow(p, b, base, from);
+    bits = near_word_narrow(p, b, base, start);
   }
 #else
-  bits = near_word_narrow(p, b, base, from);
+  bits = near_word_narrow(p, b, base, start);
 #endif
   return bits & (~std::uint64_t{0} << from);
 }
@@ -455,9 +458,8 @@ void near_row(const ObjectCache& c, const Probe& p, int first, Row& row) {
   const Entries entries{c.x, c.y, c.z, c.grown};
   const int firstWord = first / 64;
   for (int w = firstWord; w < ROW_WORDS; ++w) {
-    row[w] = near_word(p, entries, w * 64, w == firstWord ? (first % 64) & ~7 : 0);
+    row[w] = near_word(p, entries, w * 64, w == firstWord ? first % 64 : 0);
   }
-  row[firstWord] &= ~std::uint64_t{0} << (first % 64);
 }
 
 // Lowest set bit of the row from word `w` on, cleared; -1 when none is left.
@@ -539,9 +541,7 @@ void fill_ship_cache(ShipCache& c) {
 // Ships near p from slot `first` on, as bits.
 std::uint64_t ships_near(const ShipCache& c, int p, int first, float span) {
   const Ship& ship = *ship_at(p);
-  return near_word(probe_of(ship.position, ship.size, span), {c.x, c.y, c.z, c.grown}, 0,
-                   first & ~7) &
-         (~std::uint64_t{0} << first);
+  return near_word(probe_of(ship.position, ship.size, span), {c.x, c.y, c.z, c.grown}, 0, first);
 }
 
 void ships_with_ships_fast(float span) {
@@ -581,7 +581,7 @@ bool overlaps_fast(const WorldObject& a, const WorldObject& b) {
   z[63] = b.position.z;
   grown[63] = grown_size(b.size);
   const Probe p = probe_of(a.position, a.size, world_span());
-  return (near_word(p, {x, y, z, grown}, 0, 56) >> 63) != 0 && overlaps(a, b);
+  return (near_word(p, {x, y, z, grown}, 0, 63) >> 63) != 0 && overlaps(a, b);
 }
 
 int bounce(WorldObject& a, WorldObject& b) {
