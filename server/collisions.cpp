@@ -1,10 +1,11 @@
 // Collision detection and responses: the all-pairs overlap scan of a world
 // step, the elastic bounce, and one response function per pair of kinds.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <optional>
-#if defined(__SSE__)
-#include <xmmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "asteroids.h"
@@ -29,15 +30,40 @@ Vector3f hundredth_later(const WorldObject& r) {
           one(r.position.z, r.velocity.z)};
 }
 
-// Early rejection of pairs that are far apart on some axis, four pairs at a
-// time. It is conservative: the limit carries a margin far larger than any
-// rounding in torus_distance, so every pair the exact test would accept gets
-// through, and the exact test decides. NaN positions or sizes are rejected,
-// which is also what the exact test says for them.
+
+// Early rejection of pairs that are far apart on some axis: one record against
+// 64 entries of flat arrays per call, 4, 8 or 16 entries a step as wide as the
+// processor's vectors go. It is conservative: the per-axis gap is formed exactly as
+// torus_distance forms it, and the limit carries a margin far larger than any
+// rounding in the distance, so every pair the exact test would accept gets
+// through, and the exact test decides. An empty entry has NaN coordinates and
+// is rejected.
+constexpr float NEAR_MARGIN = 1.0f / 65536.0f;
+
+// The share of the limit that depends on one record of the pair.
+inline float grown_size(float size) { return size * (1.0f + NEAR_MARGIN); }
+
+// The record every entry is tested against.
+struct Probe {
+  float x, y, z;
+  float limit;  // its share of the limit, with the margin
+  float span;
+};
+
+Probe probe_of(Vector3f at, float size, float span) {
+  return {at.x, at.y, at.z, grown_size(size) + span * NEAR_MARGIN, span};
+}
+
+// Flat arrays of entries: positions and grown_size of the sizes.
+struct Entries {
+  const float* x;
+  const float* y;
+  const float* z;
+  const float* grown;
+};
+
 using Floats4 = float __attribute__((vector_size(16)));
 using Ints4 = int __attribute__((vector_size(16)));
-
-constexpr float NEAR_MARGIN = 1.0f / 65536.0f;
 
 inline Floats4 splat(float v) { return Floats4{v, v, v, v}; }
 
@@ -47,26 +73,12 @@ inline Floats4 load4(const float* p) {
   return v;
 }
 
-inline Floats4 abs4(Floats4 v) {
+inline Floats4 gap4(float a, const float* b, Floats4 span) {
   const Ints4 magnitude = {0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff};
-  return reinterpret_cast<Floats4>(reinterpret_cast<Ints4>(v) & magnitude);
-}
-
-// The share of the limit that depends on one record of the pair.
-inline float grown_size(float size) { return size * (1.0f + NEAR_MARGIN); }
-inline float row_limit(float size, float span) { return grown_size(size) + span * NEAR_MARGIN; }
-
-// Lane k: may a and b[k] overlap? limit = row share + b's share; on each axis
-// the wrapped gap min(d, span - d) must be within it.
-inline Ints4 near4(Floats4 ax, Floats4 ay, Floats4 az, Floats4 rowLimit, Floats4 bx, Floats4 by,
-                   Floats4 bz, Floats4 bGrown, Floats4 span) {
-  const Floats4 limit = rowLimit + bGrown;
-  const Floats4 far = span - limit;
-  auto axis = [&](Floats4 a, Floats4 b) {
-    const Floats4 d = abs4(a - b);
-    return (d <= limit) | (d >= far);
-  };
-  return axis(ax, bx) & axis(ay, by) & axis(az, bz);
+  const Floats4 d =
+      reinterpret_cast<Floats4>(reinterpret_cast<Ints4>(splat(a) - load4(b)) & magnitude);
+  const Floats4 across = span - d;
+  return across < d ? across : d;
 }
 
 inline unsigned lane_bits(Ints4 m) {
@@ -77,11 +89,117 @@ inline unsigned lane_bits(Ints4 m) {
 #endif
 }
 
-bool overlaps_fast_inline(const WorldObject& a, const WorldObject& b, float span) {
-  const Ints4 m = near4(splat(a.position.x), splat(a.position.y), splat(a.position.z),
-                        splat(row_limit(a.size, span)), splat(b.position.x), splat(b.position.y),
-                        splat(b.position.z), splat(grown_size(b.size)), splat(span));
-  return (lane_bits(m) & 1u) != 0 && a.size + b.size > torus_distance(a.position, b.position);
+// Bit k: may entry e + k (k < 8) overlap the probe?
+inline unsigned near8_narrow(const Probe& p, const Entries& b, int e) {
+  const Floats4 span = splat(p.span);
+  unsigned bits = 0;
+  for (int h = 0; h < 8; h += 4) {
+    const int k = e + h;
+    const Floats4 gx = gap4(p.x, b.x + k, span);
+    const Floats4 gy = gap4(p.y, b.y + k, span);
+    const Floats4 gz = gap4(p.z, b.z + k, span);
+    const Floats4 gxy = gx > gy ? gx : gy;
+    const Floats4 most = gxy > gz ? gxy : gz;
+    bits |= lane_bits(most <= splat(p.limit) + load4(b.grown + k)) << h;
+  }
+  return bits;
+}
+
+std::uint64_t near_word_narrow(const Probe& p, const Entries& b, int base, int from) {
+  std::uint64_t bits = 0;
+  for (int k = from; k < 64; k += 8) bits |= std::uint64_t{near8_narrow(p, b, base + k)} << k;
+  return bits;
+}
+
+#if defined(__x86_64__)
+// The same test on processors with 256-bit vectors.
+#define ZBX_WIDE __attribute__((target("avx")))
+
+ZBX_WIDE inline __m256 gap8(__m256 a, const float* b, __m256 span, __m256 magnitude) {
+  const __m256 d = _mm256_and_ps(_mm256_sub_ps(a, _mm256_loadu_ps(b)), magnitude);
+  return _mm256_min_ps(_mm256_sub_ps(span, d), d);
+}
+
+ZBX_WIDE std::uint64_t near_word_wide(const Probe& p, const Entries& b, int base, int from) {
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+  const __m256 span = _mm256_set1_ps(p.span);
+  const __m256 x = _mm256_set1_ps(p.x), y = _mm256_set1_ps(p.y), z = _mm256_set1_ps(p.z);
+  const __m256 limit = _mm256_set1_ps(p.limit);
+  std::uint64_t bits = 0;
+  for (int k = from; k < 64; k += 8) {
+    const int e = base + k;
+    const __m256 most = _mm256_max_ps(
+        _mm256_max_ps(gap8(x, b.x + e, span, magnitude), gap8(y, b.y + e, span, magnitude)),
+        gap8(z, b.z + e, span, magnitude));
+    const __m256 near =
+        _mm256_cmp_ps(most, _mm256_add_ps(limit, _mm256_loadu_ps(b.grown + e)), _CMP_LE_OQ);
+    bits |= std::uint64_t{static_cast<unsigned>(_mm256_movemask_ps(near))} << k;
+  }
+  return bits;
+}
+#undef ZBX_WIDE
+
+// And with 512-bit vectors, sixteen entries a step from the 16-aligned entry
+// at or below `from` (near_word drops the bits below it).
+#define ZBX_WIDEST __attribute__((target("avx512f")))
+// GCC 12's min and max intrinsics start from an undefined vector and warn.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+ZBX_WIDEST inline __m512 gap16(__m512 a, const float* b, __m512 span) {
+  const __m512 d = _mm512_abs_ps(_mm512_sub_ps(a, _mm512_loadu_ps(b)));
+  return _mm512_min_ps(_mm512_sub_ps(span, d), d);
+}
+
+ZBX_WIDEST std::uint64_t near_word_widest(const Probe& p, const Entries& b, int base, int from) {
+  const __m512 span = _mm512_set1_ps(p.span);
+  const __m512 x = _mm512_set1_ps(p.x), y = _mm512_set1_ps(p.y), z = _mm512_set1_ps(p.z);
+  const __m512 limit = _mm512_set1_ps(p.limit);
+  std::uint64_t bits = 0;
+  for (int k = from & ~15; k < 64; k += 16) {
+    const int e = base + k;
+    const __m512 most = _mm512_max_ps(
+        _mm512_max_ps(gap16(x, b.x + e, span), gap16(y, b.y + e, span)), gap16(z, b.z + e, span));
+    const __mmask16 near =
+        _mm512_cmp_ps_mask(most, _mm512_add_ps(limit, _mm512_loadu_ps(b.grown + e)), _CMP_LE_OQ);
+    bits |= std::uint64_t{near} << k;
+  }
+  return bits;
+}
+#pragma GCC diagnostic pop
+#undef ZBX_WIDEST
+
+// Floats per step of the widest test the processor runs.
+int widest_vectors() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) return 16;
+  if (__builtin_cpu_supports("avx")) return 8;
+  return 4;
+}
+#else
+int widest_vectors() { return 4; }
+#endif
+
+const int g_widest_vectors = widest_vectors();
+int g_vector_floats = g_widest_vectors;
+
+// Bit k, for k from `from` to 63: may entry base + k overlap the probe? The
+// bits below `from` are clear.
+std::uint64_t near_word(const Probe& p, const Entries& b, int base, int from) {
+  const int start = from & ~7;
+  std::uint64_t bits;
+#if defined(__x86_64__)
+  if (g_vector_floats == 16) {
+    bits = near_word_widest(p, b, base, start);
+  } else if (g_vector_floats == 8) {
+    bits = near_word_wide(p, b, base, start);
+  } else {
+    bits = near_word_narrow(p, b, base, start);
+  }
+#else
+  bits = near_word_narrow(p, b, base, start);
+#endif
+  return bits & (~std::uint64_t{0} << from);
 }
 
 // --- object with object --------------------------------------------------
@@ -242,24 +360,14 @@ std::optional<bool> respond_to_pair(const CollisionTables& t, int i, int j, cons
   return (result & (iFirst ? 1 : 2)) != 0;
 }
 
-template <bool kFast>
-bool pair_overlaps(const WorldObject& a, const WorldObject& b, float span) {
-  if constexpr (kFast) {
-    return overlaps_fast_inline(a, b, span);
-  } else {
-    return overlaps(a, b);
-  }
-}
-
-template <bool kFast>
-void objects_with_objects(float span) {
+void objects_with_objects_plain() {
   const CollisionTables& t = g_collision_tables;
   for (int i = 0; i < MAX_OBJECTS - 1; ++i) {
     if (object_at(i) == nullptr) continue;
     for (int j = i + 1; j < MAX_OBJECTS; ++j) {
       const WorldObject* a = object_at(i);
       const WorldObject* b = object_at(j);
-      if (b == nullptr || !pair_overlaps<kFast>(*a, *b, span)) continue;
+      if (b == nullptr || !overlaps(*a, *b)) continue;
       const std::optional<bool> iRemoved = respond_to_pair(t, i, j, *a, *b);
       if (!iRemoved) continue;
       if (*iRemoved || object_at(i) == nullptr) break;
@@ -267,8 +375,7 @@ void objects_with_objects(float span) {
   }
 }
 
-template <bool kFast>
-void ships_with_objects(float span) {
+void ships_with_objects_plain() {
   const CollisionTables& t = g_collision_tables;
   for (int p = 0; p < MAX_PLAYERS; ++p) {
     if (!in_collision_play(ship_at(p))) continue;
@@ -276,21 +383,20 @@ void ships_with_objects(float span) {
       const WorldObject* object = object_at(o);
       if (object == nullptr || !kind_in_range(object->kind)) continue;
       const ShipObjectResponse response = t.shipObject[object->kind];
-      if (response == nullptr || !pair_overlaps<kFast>(*ship_at(p), *object, span)) continue;
+      if (response == nullptr || !overlaps(*ship_at(p), *object)) continue;
       if (response(o, p) != 0) break;
     }
   }
 }
 
-template <bool kFast>
-void ships_with_ships(float span) {
+void ships_with_ships_plain() {
   const ShipShipResponse response = g_collision_tables.shipShip;
   if (response == nullptr) return;
   for (int p = 0; p < MAX_PLAYERS - 1; ++p) {
     if (!in_collision_play(ship_at(p))) continue;
     for (int q = p + 1; q < MAX_PLAYERS; ++q) {
       if (!in_collision_play(ship_at(q))) continue;
-      if (!pair_overlaps<kFast>(*ship_at(p), *ship_at(q), span)) continue;
+      if (!overlaps(*ship_at(p), *ship_at(q))) continue;
       if (response(p, q) != 0) break;
     }
   }
@@ -300,15 +406,15 @@ void ships_with_ships(float span) {
 // all-pairs scan reads them without following a pointer per pair. Responses
 // change only velocities, or add and remove records, so the copy is taken
 // again after every response that ran. An empty slot has NaN coordinates,
-// which near4 rejects.
+// which the test rejects.
 struct ObjectCache {
-  alignas(16) float x[MAX_OBJECTS];
-  alignas(16) float y[MAX_OBJECTS];
-  alignas(16) float z[MAX_OBJECTS];
-  alignas(16) float grown[MAX_OBJECTS];    // grown_size of `size`
+  alignas(64) float x[MAX_OBJECTS];
+  alignas(64) float y[MAX_OBJECTS];
+  alignas(64) float z[MAX_OBJECTS];
+  alignas(64) float grown[MAX_OBJECTS];    // grown_size of `size`
   const WorldObject* record[MAX_OBJECTS];  // what each entry was taken from
 };
-static_assert(MAX_OBJECTS % 4 == 0);
+static_assert(MAX_OBJECTS % 64 == 0);
 ObjectCache g_object_cache;  // scratch of collision_pass, under the world lock
 
 void store_entry(ObjectCache& c, int k, const WorldObject* o) {
@@ -338,89 +444,124 @@ void refresh_cache(ObjectCache& c) {
   }
 }
 
-inline unsigned near_mask4(const ObjectCache& c, int block, Floats4 ax, Floats4 ay, Floats4 az,
-                           Floats4 rowLimit, Floats4 span) {
-  return lane_bits(near4(ax, ay, az, rowLimit, load4(c.x + block), load4(c.y + block),
-                         load4(c.z + block), load4(c.grown + block), span));
+// One record tested against the whole cache: bit j of a row says that entry j
+// may overlap it.
+constexpr int ROW_WORDS = MAX_OBJECTS / 64;
+using Row = std::uint64_t[ROW_WORDS];
+
+// Fills the row from entry `first` on (bits below it are clear, words before
+// its word untouched): one straight pass over the arrays.
+void near_row(const ObjectCache& c, const Probe& p, int first, Row& row) {
+  const Entries entries{c.x, c.y, c.z, c.grown};
+  const int firstWord = first / 64;
+  for (int w = firstWord; w < ROW_WORDS; ++w) {
+    row[w] = near_word(p, entries, w * 64, w == firstWord ? first % 64 : 0);
+  }
 }
 
-void objects_with_objects_fast(float span) {
+// Lowest set bit of the row from word `w` on, cleared; -1 when none is left.
+int take_next(Row& row, int& w) {
+  for (; w < ROW_WORDS; ++w) {
+    if (row[w] != 0) {
+      const int j = w * 64 + __builtin_ctzll(row[w]);
+      row[w] &= row[w] - 1;
+      return j;
+    }
+  }
+  return -1;
+}
+
+void objects_with_objects_fast(ObjectCache& c, float span) {
   const CollisionTables& t = g_collision_tables;
-  ObjectCache& c = g_object_cache;
-  const Floats4 span4 = splat(span);
-  fill_cache(c);
   for (int i = 0; i < MAX_OBJECTS - 1; ++i) {
-    if (object_at(i) == nullptr) continue;
-    const Floats4 ax = splat(c.x[i]), ay = splat(c.y[i]), az = splat(c.z[i]);
-    const Floats4 rowLimit = splat(row_limit(object_at(i)->size, span));
-    bool iGone = false;
-    int next = i + 1;  // lowest slot still to test against i
-    while (next < MAX_OBJECTS && !iGone) {
-      const int block = next & ~3;
-      unsigned bits = near_mask4(c, block, ax, ay, az, rowLimit, span4) & (~0u << (next - block));
-      next = block + 4;
-      for (; bits != 0; bits &= bits - 1) {
-        const int j = block + __builtin_ctz(bits);
-        const WorldObject* a = object_at(i);
-        const WorldObject* b = object_at(j);
-        if (b == nullptr || !overlaps(*a, *b)) continue;
-        const std::optional<bool> iRemoved = respond_to_pair(t, i, j, *a, *b);
-        if (!iRemoved) continue;
-        // The response may have added or removed records: test again from j + 1.
-        refresh_cache(c);
-        iGone = *iRemoved || object_at(i) == nullptr;
-        next = j + 1;
-        break;
-      }
+    const WorldObject* a = object_at(i);
+    if (a == nullptr) continue;
+    // No response moves or resizes a record, so i's probe holds for its row.
+    const Probe p = probe_of(a->position, a->size, span);
+    Row row;
+    near_row(c, p, i + 1, row);
+    int w = (i + 1) / 64;
+    for (int j = take_next(row, w); j >= 0; j = take_next(row, w)) {
+      const WorldObject* b = object_at(j);
+      if (b == nullptr || !overlaps(*a, *b)) continue;
+      const std::optional<bool> iRemoved = respond_to_pair(t, i, j, *a, *b);
+      if (!iRemoved) continue;
+      // The response may have added or removed records: test again from j + 1.
+      refresh_cache(c);
+      if (*iRemoved || object_at(i) == nullptr || j + 1 == MAX_OBJECTS) break;
+      near_row(c, p, j + 1, row);
     }
   }
 }
 
-void ships_with_objects_fast(float span) {
+void ships_with_objects_fast(ObjectCache& c, float span) {
   const CollisionTables& t = g_collision_tables;
-  ObjectCache& c = g_object_cache;
-  const Floats4 span4 = splat(span);
-  fill_cache(c);
   for (int p = 0; p < MAX_PLAYERS; ++p) {
     const Ship* ship = ship_at(p);
     if (!in_collision_play(ship)) continue;
-    bool done = false;
-    int next = 0;
-    while (next < MAX_OBJECTS && !done) {
-      const Vector3f at = ship->position;
-      const int block = next & ~3;
-      unsigned bits = near_mask4(c, block, splat(at.x), splat(at.y), splat(at.z),
-                                 splat(row_limit(ship->size, span)), span4) &
-                      (~0u << (next - block));
-      next = block + 4;
-      for (; bits != 0; bits &= bits - 1) {
-        const int o = block + __builtin_ctz(bits);
-        const WorldObject* object = object_at(o);
-        if (object == nullptr || !kind_in_range(object->kind)) continue;
-        const ShipObjectResponse response = t.shipObject[object->kind];
-        if (response == nullptr || !overlaps(*ship, *object)) continue;
-        const int result = response(o, p);
-        refresh_cache(c);
-        done = result != 0;
-        next = o + 1;
-        break;
-      }
+    Row row;
+    near_row(c, probe_of(ship->position, ship->size, span), 0, row);
+    int w = 0;
+    for (int o = take_next(row, w); o >= 0; o = take_next(row, w)) {
+      const WorldObject* object = object_at(o);
+      if (object == nullptr || !kind_in_range(object->kind)) continue;
+      const ShipObjectResponse response = t.shipObject[object->kind];
+      if (response == nullptr || !overlaps(*ship, *object)) continue;
+      const int result = response(o, p);
+      // The response may have added or removed records, or moved the ship.
+      refresh_cache(c);
+      if (result != 0 || o + 1 == MAX_OBJECTS) break;
+      near_row(c, probe_of(ship->position, ship->size, span), o + 1, row);
     }
   }
 }
 
-template <bool kFast>
-void run_passes() {
-  const float span = 2.0f * g_server_settings.WORLD_WIDTH;
-  if constexpr (kFast) {
-    objects_with_objects_fast(span);
-    ships_with_objects_fast(span);
-  } else {
-    objects_with_objects<false>(span);
-    ships_with_objects<false>(span);
+// The ships' positions and sizes in flat arrays: one word of entries.
+struct ShipCache {
+  alignas(64) float x[64];
+  alignas(64) float y[64];
+  alignas(64) float z[64];
+  alignas(64) float grown[64];
+};
+static_assert(MAX_PLAYERS <= 64);
+
+void fill_ship_cache(ShipCache& c) {
+  for (int k = 0; k < 64; ++k) {
+    const Ship* ship = k < MAX_PLAYERS ? ship_at(k) : nullptr;
+    c.x[k] = ship != nullptr ? ship->position.x : NAN;
+    c.y[k] = ship != nullptr ? ship->position.y : NAN;
+    c.z[k] = ship != nullptr ? ship->position.z : NAN;
+    c.grown[k] = ship != nullptr ? grown_size(ship->size) : 0.0f;
   }
-  ships_with_ships<kFast>(span);
 }
+
+// Ships near p from slot `first` on, as bits.
+std::uint64_t ships_near(const ShipCache& c, int p, int first, float span) {
+  const Ship& ship = *ship_at(p);
+  return near_word(probe_of(ship.position, ship.size, span), {c.x, c.y, c.z, c.grown}, 0, first);
+}
+
+void ships_with_ships_fast(float span) {
+  const ShipShipResponse response = g_collision_tables.shipShip;
+  if (response == nullptr) return;
+  ShipCache c;
+  fill_ship_cache(c);
+  for (int p = 0; p < MAX_PLAYERS - 1; ++p) {
+    if (!in_collision_play(ship_at(p))) continue;
+    std::uint64_t near = ships_near(c, p, p + 1, span);
+    while (near != 0) {
+      const int q = __builtin_ctzll(near);
+      near &= near - 1;
+      if (!in_collision_play(ship_at(q)) || !overlaps(*ship_at(p), *ship_at(q))) continue;
+      const int result = response(p, q);
+      fill_ship_cache(c);  // a destroyed ship has moved
+      if (result != 0) break;
+      near = ships_near(c, p, q + 1, span);
+    }
+  }
+}
+
+float world_span() { return 2.0f * g_server_settings.WORLD_WIDTH; }
 
 }  // namespace
 
@@ -429,7 +570,15 @@ bool overlaps(const WorldObject& a, const WorldObject& b) {
 }
 
 bool overlaps_fast(const WorldObject& a, const WorldObject& b) {
-  return overlaps_fast_inline(a, b, 2.0f * g_server_settings.WORLD_WIDTH);
+  // b in the last entry of a word, NaN (never near) before it.
+  alignas(64) float x[64], y[64], z[64], grown[64];
+  for (int k = 48; k < 63; ++k) x[k] = y[k] = z[k] = grown[k] = NAN;
+  x[63] = b.position.x;
+  y[63] = b.position.y;
+  z[63] = b.position.z;
+  grown[63] = grown_size(b.size);
+  const Probe p = probe_of(a.position, a.size, world_span());
+  return (near_word(p, {x, y, z, grown}, 0, 63) >> 63) != 0 && overlaps(a, b);
 }
 
 int bounce(WorldObject& a, WorldObject& b) {
@@ -508,8 +657,25 @@ CollisionTables g_collision_tables = default_collision_tables();
 
 void install_collision_responses() { g_collision_tables = default_collision_tables(); }
 
-void collision_pass() { run_passes<true>(); }
+int set_collision_vector_floats(int floats) {
+  g_vector_floats = floats >= 16 ? 16 : floats >= 8 ? 8 : 4;
+  if (g_vector_floats > g_widest_vectors) g_vector_floats = g_widest_vectors;
+  return g_vector_floats;
+}
 
-void collision_pass_plain() { run_passes<false>(); }
+void collision_pass() {
+  const float span = world_span();
+  ObjectCache& c = g_object_cache;
+  fill_cache(c);
+  objects_with_objects_fast(c, span);
+  ships_with_objects_fast(c, span);
+  ships_with_ships_fast(span);
+}
+
+void collision_pass_plain() {
+  objects_with_objects_plain();
+  ships_with_objects_plain();
+  ships_with_ships_plain();
+}
 
 }  // namespace zbx

@@ -3,7 +3,9 @@
 #include "motion.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "protocol/torus.h"
 #include "startup/settings.h"
@@ -18,11 +20,37 @@ using Rows = std::array<float, 9>;
 
 // Rotation matrix of `degrees` about one axis, or false when the angle is not
 // finite (a NaN or infinite angle would poison the orientation for good).
+// cos and sin of recently used angles, found by the angle's bits: a record
+// turns by the same angles step after step, and the trigonometry would
+// otherwise be the dearest part of moving the table. Key 0 (a zero angle) is
+// never looked up, so it marks an empty entry.
+struct TurnMemo {
+  static constexpr int SIZE = 1024;
+  std::uint32_t key[SIZE] = {};
+  float cosine[SIZE];
+  float sine[SIZE];
+};
+thread_local TurnMemo t_turns;
+
+void cos_sin(float degrees, float& c, float& s) {
+  std::uint32_t key;
+  std::memcpy(&key, &degrees, sizeof key);
+  const std::uint32_t at = (key * 2654435761u) >> 22;
+  TurnMemo& memo = t_turns;
+  if (memo.key[at] != key) {
+    const double radians = static_cast<double>(degrees) * DEGREES_TO_RADIANS;
+    memo.key[at] = key;
+    memo.cosine[at] = static_cast<float>(std::cos(radians));
+    memo.sine[at] = static_cast<float>(std::sin(radians));
+  }
+  c = memo.cosine[at];
+  s = memo.sine[at];
+}
+
 bool rotation(int axis, float degrees, Rows& r) {
   if (!std::isfinite(degrees)) return false;
-  const double radians = static_cast<double>(degrees) * DEGREES_TO_RADIANS;
-  const float c = static_cast<float>(std::cos(radians));
-  const float s = static_cast<float>(std::sin(radians));
+  float c, s;
+  cos_sin(degrees, c, s);
   switch (axis) {
     case 0:
       r = {1, 0, 0, 0, c, s, 0, -s, c};
@@ -37,12 +65,22 @@ bool rotation(int axis, float degrees, Rows& r) {
   return true;
 }
 
+using Lanes = float __attribute__((vector_size(16)));
+
+Lanes row_lanes(const Rows& m, int row) {
+  return Lanes{m[row * 3], m[row * 3 + 1], m[row * 3 + 2], 0};
+}
+
+// a * b, a row at a time; each element is summed in the order
+// a[i][0]*b[0][j] + a[i][1]*b[1][j] + a[i][2]*b[2][j].
 Rows multiply(const Rows& a, const Rows& b) {
-  Rows out{};
+  const Lanes b0 = row_lanes(b, 0), b1 = row_lanes(b, 1), b2 = row_lanes(b, 2);
+  Rows out;
   for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      out[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
-    }
+    const Lanes o = a[i * 3] * b0 + a[i * 3 + 1] * b1 + a[i * 3 + 2] * b2;
+    out[i * 3] = o[0];
+    out[i * 3 + 1] = o[1];
+    out[i * 3 + 2] = o[2];
   }
   return out;
 }

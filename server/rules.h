@@ -85,6 +85,9 @@ void collision_pass_plain();
 bool overlaps(const WorldObject& a, const WorldObject& b);
 // Same answer as overlaps(), cheaper for pairs that are far apart on an axis.
 bool overlaps_fast(const WorldObject& a, const WorldObject& b);
+// The early rejection runs 4, 8 or 16 floats a step, the widest the processor
+// has unless narrowed here (tests check each width). Returns the width in use.
+int set_collision_vector_floats(int floats);
 int bounce(WorldObject& a, WorldObject& b);
 
 // Response signatures of the dispatch tables.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "rules_test_support.h"
 
@@ -367,28 +368,40 @@ TEST_F(CollisionTest, ShootingAPowerupEarnsNothingAndTellsTheShooter) {
 
 // --- the fast pair rejection ----------------------------------------------
 
+// Every vector width the processor runs, widest last (as the server runs it).
+std::vector<int> vector_widths() {
+  std::vector<int> widths;
+  for (int floats : {4, 8, 16}) {
+    if (set_collision_vector_floats(floats) == floats) widths.push_back(floats);
+  }
+  return widths;
+}
+
 TEST_F(CollisionTest, FastOverlapAgreesWithTheExactTest) {
-  std::mt19937 rng(11);
-  for (float width : {10.0f, 12.5f, 1.0f, 1000.0f}) {
-    g_server_settings.WORLD_WIDTH = width;
-    std::uniform_real_distribution<float> coord(-width, width);
-    std::uniform_real_distribution<float> sizes(0.0f, 1.5f);
-    for (int n = 0; n < 200000; ++n) {
-      WorldObject a, b;
-      a.position = {coord(rng), coord(rng), coord(rng)};
-      a.size = sizes(rng);
-      b.size = sizes(rng);
-      // Mostly near-misses: b at about the touching distance, often across a face.
-      const float reach = a.size + b.size;
-      const float t = reach * std::uniform_real_distribution<float>(0.999f, 1.001f)(rng);
-      const int axis = rng() % 3;
-      b.position = a.position;
-      float* c = axis == 0 ? &b.position.x : axis == 1 ? &b.position.y : &b.position.z;
-      *c += rng() % 2 ? t : -t;
-      if (*c > width) *c -= 2 * width;
-      if (*c < -width) *c += 2 * width;
-      if (n % 4 == 0) b.position = {coord(rng), coord(rng), coord(rng)};
-      ASSERT_EQ(overlaps_fast(a, b), overlaps(a, b)) << n;
+  for (int floats : vector_widths()) {
+    set_collision_vector_floats(floats);
+    std::mt19937 rng(11);
+    for (float width : {10.0f, 12.5f, 1.0f, 1000.0f}) {
+      g_server_settings.WORLD_WIDTH = width;
+      std::uniform_real_distribution<float> coord(-width, width);
+      std::uniform_real_distribution<float> sizes(0.0f, 1.5f);
+      for (int n = 0; n < 200000; ++n) {
+        WorldObject a, b;
+        a.position = {coord(rng), coord(rng), coord(rng)};
+        a.size = sizes(rng);
+        b.size = sizes(rng);
+        // Mostly near-misses: b at about the touching distance, often across a face.
+        const float reach = a.size + b.size;
+        const float t = reach * std::uniform_real_distribution<float>(0.999f, 1.001f)(rng);
+        const int axis = rng() % 3;
+        b.position = a.position;
+        float* c = axis == 0 ? &b.position.x : axis == 1 ? &b.position.y : &b.position.z;
+        *c += rng() % 2 ? t : -t;
+        if (*c > width) *c -= 2 * width;
+        if (*c < -width) *c += 2 * width;
+        if (n % 4 == 0) b.position = {coord(rng), coord(rng), coord(rng)};
+        ASSERT_EQ(overlaps_fast(a, b), overlaps(a, b)) << floats << " " << n;
+      }
     }
   }
 }
@@ -467,39 +480,42 @@ void fill_random_world(std::mt19937& rng, int objects, int ships) {
 }
 
 TEST_F(CollisionTest, FastPassGivesExactlyThePlainPassOutcome) {
-  std::mt19937 rng(2024);
-  for (int world = 0; world < 120; ++world) {
-    SetUp();
-    // Small worlds make dense ones: many overlaps, splits, blasts and rams.
-    g_server_settings.WORLD_WIDTH = world % 2 ? 3.0f : 10.0f;
-    g_server_settings.GAME_TYPE = world % 3;
-    fill_random_world(rng, 300 + world * 5, 6 + world % 20);
-    World plain;
-    copy_world(g_world, plain);
+  for (int floats : vector_widths()) {
+    std::mt19937 rng(2024);
+    for (int world = 0; world < 120; ++world) {
+      SetUp();
+      set_collision_vector_floats(floats);
+      // Small worlds make dense ones: many overlaps, splits, blasts and rams.
+      g_server_settings.WORLD_WIDTH = world % 2 ? 3.0f : 10.0f;
+      g_server_settings.GAME_TYPE = world % 3;
+      fill_random_world(rng, 300 + world * 5, 6 + world % 20);
+      World plain;
+      copy_world(g_world, plain);
 
-    std::srand(world);
-    collision_pass();
-    World fast;
-    copy_world(g_world, fast);
+      std::srand(world);
+      collision_pass();
+      World fast;
+      copy_world(g_world, fast);
 
-    copy_world(plain, g_world);
-    std::srand(world);
-    collision_pass_plain();
+      copy_world(plain, g_world);
+      std::srand(world);
+      collision_pass_plain();
 
-    for (int i = 0; i < MAX_OBJECTS; ++i) {
-      ASSERT_EQ(fast.objects[i] == nullptr, g_world.objects[i] == nullptr) << world << " " << i;
-      if (fast.objects[i]) {
-        ASSERT_TRUE(same_object(*fast.objects[i], *g_world.objects[i])) << world << " " << i;
+      for (int i = 0; i < MAX_OBJECTS; ++i) {
+        ASSERT_EQ(fast.objects[i] == nullptr, g_world.objects[i] == nullptr) << world << " " << i;
+        if (fast.objects[i]) {
+          ASSERT_TRUE(same_object(*fast.objects[i], *g_world.objects[i])) << world << " " << i;
+        }
       }
-    }
-    for (int p = 0; p < MAX_PLAYERS; ++p) {
-      ASSERT_EQ(fast.players[p] == nullptr, g_world.players[p] == nullptr);
-      if (fast.players[p]) {
-        ASSERT_TRUE(same_ship(*fast.players[p], *g_world.players[p])) << world << " " << p;
+      for (int p = 0; p < MAX_PLAYERS; ++p) {
+        ASSERT_EQ(fast.players[p] == nullptr, g_world.players[p] == nullptr);
+        if (fast.players[p]) {
+          ASSERT_TRUE(same_ship(*fast.players[p], *g_world.players[p])) << world << " " << p;
+        }
       }
+      EXPECT_EQ(std::memcmp(&fast.soundQueue, &g_world.soundQueue, sizeof fast.soundQueue), 0);
+      EXPECT_EQ(fast.asteroidCount, g_world.asteroidCount);
     }
-    EXPECT_EQ(std::memcmp(&fast.soundQueue, &g_world.soundQueue, sizeof fast.soundQueue), 0);
-    EXPECT_EQ(fast.asteroidCount, g_world.asteroidCount);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "startup/settings.h"
 
@@ -120,6 +121,31 @@ TEST_F(MotionTest, RotationModesAndBadAngles) {
   rotate_y(same, 2, std::numeric_limits<float>::infinity());
   rotate_z(same, 2, std::nanf(""));
   EXPECT_EQ(same, pre);
+}
+
+// Turns reuse the cosine and sine of recent angles: every turn, remembered,
+// evicted or fresh, must equal the one computed from scratch.
+TEST_F(MotionTest, RememberedTurnsEqualFreshOnes) {
+  Matrix3f start = IDENTITY_MATRIX;
+  rotate_z(start, 2, 30.0f);
+  rotate_x(start, 2, 20.0f);
+  std::vector<float> angles;
+  for (int n = 0; n < 3000; ++n)
+    angles.push_back(static_cast<float>(std::rand() % 20001 - 10000) / 997.0f);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (float degrees : angles) {
+      const double radians = static_cast<double>(degrees) * 0.017453292519943295;
+      const float c = static_cast<float>(std::cos(radians));
+      const float s = static_cast<float>(std::sin(radians));
+      const Matrix3f r{c, 0, s, 0, 1, 0, -s, 0, c};
+      Matrix3f turned = start;
+      rotate_y(turned, 2, degrees);
+      ASSERT_EQ(turned, product(r, start)) << degrees;
+      turned = start;
+      rotate_y(turned, 1, degrees);
+      ASSERT_EQ(turned, product(start, r)) << degrees;
+    }
+  }
 }
 
 TEST_F(MotionTest, SeventyFiveStepsOfTurningMakeNinetyDegrees) {
