@@ -2,14 +2,16 @@
 // powerup letters, then the translucent halos and explosions far to near,
 // and the crosshair.
 //
-// Whole meshes go to GL with their transform in the model-view matrix (one
-// display list per model); the camera z row changes sign in the reverse
-// view, which mirrors the picture exactly as transforming each vertex on the
-// processor would. RenderState::cpu_transform selects the per-vertex path.
+// The opaque models of a pass are transformed on the processor, with the
+// very arithmetic of the per-vertex path, into one indexed vertex array and
+// handed to GL in a single draw before blending starts: software renderers
+// pay per call far more than per triangle, and identical vertices in the
+// identical order give the identical picture. RenderState::cpu_transform
+// selects the per-vertex path (one call per vertex) for comparison.
 #include <GL/gl.h>
 
 #include <cmath>
-#include <unordered_map>
+#include <vector>
 
 #include "client/mirror.h"
 #include "render/core/model.h"
@@ -43,63 +45,78 @@ bool finite(const Matrix3f& m) {
   return true;
 }
 
-// State of the world pass. The display lists live as long as the window
-// (models never change once loaded); the translucent list is refilled by
-// every pass.
+// The opaque triangles gathered for one draw: corners in camera coordinates
+// (reverse-view sign applied) with their colours, and the triangles as
+// indices. The arrays keep their capacity from frame to frame.
+struct MeshBatch {
+  std::vector<MeshVertex> vertices;
+  std::vector<GLuint> indices;
+};
+
+// State of the world pass; the translucent list is refilled by every pass.
 struct WorldPass {
-  std::unordered_map<const Model*, GLuint> mesh_lists;  // built at first draw
+  MeshBatch batch;
+  bool batching = false;  // inside draw_world: models wait for the one draw
   TranslucentList translucent;
 };
 WorldPass g_world_pass;
 
-GLuint mesh_list(const Model& model) {
-  auto& lists = g_world_pass.mesh_lists;
-  if (auto it = lists.find(&model); it != lists.end()) return it->second;
-  const GLuint list = glGenLists(1);
-  glNewList(list, GL_COMPILE);
-  glBegin(GL_TRIANGLES);
-  const int faces = face_count(model);
-  for (int f = 0; f < faces; ++f) {
-    const Face face = face_corners(model, f);
-    for (int k = 0; k < 3; ++k) {
-      glColor3f(face.colour[k].r, face.colour[k].g, face.colour[k].b);
-      glVertex3f(face.position[k].x, face.position[k].y, face.position[k].z);
-    }
+void flush_batch() {
+  MeshBatch& batch = g_world_pass.batch;
+  if (!batch.indices.empty()) {
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(3, GL_FLOAT, sizeof(MeshVertex), &batch.vertices[0].position);
+    glColorPointer(3, GL_FLOAT, sizeof(MeshVertex), &batch.vertices[0].colour);
+    glDrawRangeElements(GL_TRIANGLES, 0, static_cast<GLuint>(batch.vertices.size() - 1),
+                        static_cast<GLsizei>(batch.indices.size()), GL_UNSIGNED_INT,
+                        batch.indices.data());
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
   }
-  glEnd();
-  glEndList();
-  lists.emplace(&model, list);
-  return list;
+  batch.vertices.clear();
+  batch.indices.clear();
 }
 
-// Sends every face through draw_triangle with its corners turned into camera
-// points by to_point, the per-vertex arithmetic of the processor path.
+// Sends every face of model with its corners turned into camera points by
+// to_point: through draw_triangle, one call per vertex, on the per-vertex
+// path; else into the batch, each shared corner of a welded model once.
 template <typename ToPoint>
 void draw_faces(const Model& model, ToPoint to_point) {
-  const int faces = face_count(model);
-  for (int f = 0; f < faces; ++f) {
-    const Face face = face_corners(model, f);
-    const Colour3f c[3] = {face.colour[0], face.colour[1], face.colour[2]};
-    const Vector3f q[3] = {to_point(face.position[0]), to_point(face.position[1]),
-                           to_point(face.position[2])};
-    draw_triangle(q, c);
+  if (g_render.cpu_transform) {
+    const int faces = face_count(model);
+    for (int f = 0; f < faces; ++f) {
+      const Face face = face_corners(model, f);
+      const Colour3f c[3] = {face.colour[0], face.colour[1], face.colour[2]};
+      const Vector3f q[3] = {to_point(face.position[0]), to_point(face.position[1]),
+                             to_point(face.position[2])};
+      draw_triangle(q, c);
+    }
+    return;
   }
-}
-
-// Hands the whole mesh to GL with a model-view matrix that puts vertex v at
-// the camera point centre + A v (A given by rows); the reverse view negates
-// the camera z row.
-void draw_mesh(const Model& model, const float (&a)[9], Vector3f centre, bool reverse) {
-  const float z_sign = reverse ? -1.0f : 1.0f;
-  // Column-major, as GL stores matrices.
-  const GLfloat m[16] = {a[0],     a[3],     a[6] * z_sign,     0,  //
-                         a[1],     a[4],     a[7] * z_sign,     0,  //
-                         a[2],     a[5],     a[8] * z_sign,     0,  //
-                         centre.x, centre.y, centre.z * z_sign, 1};
-  glMatrixMode(GL_MODELVIEW);
-  glLoadMatrixf(m);
-  glCallList(mesh_list(model));
-  glLoadIdentity();
+  const float z_sign = reverse_view_held() ? -1.0f : 1.0f;
+  auto camera_vertex = [&](Vector3f v, Colour3f colour) {
+    const Vector3f q = to_point(v);
+    return MeshVertex{{q.x, q.y, q.z * z_sign}, colour};
+  };
+  MeshBatch& batch = g_world_pass.batch;
+  const auto base = static_cast<GLuint>(batch.vertices.size());
+  if (is_welded(model)) {
+    for (const MeshVertex& v : model.vertices) {
+      batch.vertices.push_back(camera_vertex(v.position, v.colour));
+    }
+    for (const WeldedFace& face : model.welded) {
+      for (std::uint32_t k : face.vertex) batch.indices.push_back(base + k);
+    }
+  } else {
+    for (const Face& face : model.faces) {
+      for (int k = 0; k < 3; ++k) {
+        batch.vertices.push_back(camera_vertex(face.position[k], face.colour[k]));
+      }
+    }
+    for (GLuint i = base; i < batch.vertices.size(); ++i) batch.indices.push_back(i);
+  }
+  if (!g_world_pass.batching) flush_batch();
 }
 
 void add_translucent_entity(const Camera& camera, Vector3f position, int slot, int kind) {
@@ -110,10 +127,7 @@ void add_translucent_entity(const Camera& camera, Vector3f position, int slot, i
 
 }  // namespace
 
-void clear_mesh_cache() {
-  for (auto& [model, list] : g_world_pass.mesh_lists) glDeleteLists(list, 1);
-  g_world_pass.mesh_lists.clear();
-}
+void clear_mesh_cache() { g_world_pass.batch = MeshBatch{}; }
 
 void draw_triangle(const Vector3f (&points)[3], const Colour3f (&colours)[3]) {
   const float z_sign = reverse_view_held() ? -1.0f : 1.0f;
@@ -133,8 +147,8 @@ void draw_oriented_model(const MirrorObject& entity, const Model* model) {
   // Centre behind the camera: the whole entity goes, whatever would reach into view.
   if (!centre_in_view(view_z(c.z, camera.reverse))) return;
   if (!is_finite(c) || !std::isfinite(entity.size) || !finite(entity.orientation)) return;
-  // A = size x flight x orientation: the model turned into the world, then
-  // into camera axes.
+  // A = size x flight x orientation, the model turned into camera axes, must
+  // stay finite for the corners to be.
   const Matrix3f& f = camera.flight;
   const Matrix3f& o = entity.orientation;
   float a[9];
@@ -149,14 +163,9 @@ void draw_oriented_model(const MirrorObject& entity, const Model* model) {
     if (!std::isfinite(x)) return;
   }
   if (face_count(*model) <= 0) return;
-  if (g_render.cpu_transform) {
-    // Each corner placed in the world about the entity, then seen from the camera.
-    const Vector3f d = wrapped_offset(entity.position, camera.position, camera.world_width);
-    draw_faces(*model,
-               [&](Vector3f v) { return to_camera(model_offset(d, entity.size, o, v), f); });
-    return;
-  }
-  draw_mesh(*model, a, c, camera.reverse);
+  // Each corner placed in the world about the entity, then seen from the camera.
+  const Vector3f d = wrapped_offset(entity.position, camera.position, camera.world_width);
+  draw_faces(*model, [&](Vector3f v) { return to_camera(model_offset(d, entity.size, o, v), f); });
 }
 
 void draw_facing_model(const MirrorObject& object, const Model* model) {
@@ -168,14 +177,8 @@ void draw_facing_model(const MirrorObject& object, const Model* model) {
   if (!is_finite(c) || !std::isfinite(object.size)) return;
   const float s = object.size;
   if (face_count(*model) <= 0) return;
-  if (g_render.cpu_transform) {
-    draw_faces(*model, [&](Vector3f v) {
-      return Vector3f{c.x + s * v.x, c.y + s * v.y, c.z + s * v.z};
-    });
-    return;
-  }
-  const float a[9] = {s, 0, 0, 0, s, 0, 0, 0, s};
-  draw_mesh(*model, a, c, camera.reverse);
+  draw_faces(*model,
+             [&](Vector3f v) { return Vector3f{c.x + s * v.x, c.y + s * v.y, c.z + s * v.z}; });
 }
 
 void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float centre_alpha,
@@ -259,6 +262,7 @@ void draw_world() {
   if (own == nullptr) return;
   const Camera camera = own_camera(*own);
   const int own_slot = g_mirror.join.slot;
+  g_world_pass.batching = true;
   for (int i = 0; i < MAX_PLAYERS; ++i) {
     const MirrorPlayer* player = g_mirror.players[i].get();
     if (player != nullptr && i != own_slot && player->alive) {
@@ -289,6 +293,8 @@ void draw_world() {
         break;
     }
   }
+  g_world_pass.batching = false;
+  flush_batch();
   enable_blending();
   for (int i = 0; i < MAX_OBJECTS; ++i) {
     const MirrorObject* object = g_mirror.objects[i].get();

@@ -30,7 +30,6 @@ Vector3f hundredth_later(const WorldObject& r) {
           one(r.position.z, r.velocity.z)};
 }
 
-
 // Early rejection of pairs that are far apart on some axis: one record against
 // 64 entries of flat arrays per call, 4, 8 or 16 entries a step as wide as the
 // processor's vectors go. It is conservative: the per-axis gap is formed exactly as

@@ -1,7 +1,7 @@
 // Render harness: opens the game window, fills the client mirror with a
 // scripted world and draws game frames from it, saving the last one.
 //
-//   zbx_render_harness [--scene cockpit|behind|gameover|scoreboard|hit|empty]
+//   zbx_render_harness [--scene cockpit|behind|wrap|gameover|scoreboard|hit|empty]
 //                      [--asteroids N] [--frames N] [--out FILE.ppm] [--reverse]
 //                      [--score-key] [--cpu] [--hold MS] [--startup] [--size WxH]
 //

@@ -81,6 +81,26 @@ void behind_scene() {
   put_object(1, KIND_ASTEROID, {-1.5f, 0.0f, -5.0f}, 0.8f);
 }
 
+// The own ship in a corner of the world, everything else across its faces,
+// so that each is drawn at its near image; rocks from touching the near
+// plane to far off, explosions, and a rock behind for the reverse view.
+void wrap_scene() {
+  g_mirror.players[0]->position = {9.5f, 9.5f, -9.5f};
+  put_object(0, KIND_ASTEROID, {-9.3f, 9.5f, -12.5f}, 0.6f, rotation(40, {0.6f, 0.8f, 0}));
+  put_object(1, KIND_ASTEROID, {9.0f, -9.2f, -13.5f}, 0.8f, rotation(110, {0, 0.6f, 0.8f}));
+  put_object(2, KIND_ASTEROID, {9.5f, 9.2f, 6.0f}, 0.7f);
+  put_object(3, KIND_ASTEROID, {-8.0f, -8.5f, 5.0f}, 1.0f, rotation(200, {0.8f, 0, 0.6f}));
+  put_object(4, KIND_ASTEROID, {-9.9f, 9.4f, -10.8f}, 0.5f, rotation(15, {0, 1, 0}));
+  put_object(5, KIND_ASTEROID, {9.0f, 9.5f, -6.0f}, 0.9f, rotation(70, {0.6f, 0, 0.8f}));
+  put_object(10, KIND_SHOT, {-9.8f, -9.9f, -11.5f}, 0.01f);
+  put_object(30, KIND_SMALL_EXPLOSION, {-9.7f, 9.8f, 8.0f}, 0.1f).age = 0.5f;
+  put_object(31, KIND_SHIP_EXPLOSION, {9.2f, -9.6f, 7.5f}, 0.3f).age = 0.2f;
+  put_object(32, KIND_SHIP_EXPLOSION, {9.8f, 9.0f, -7.0f}, 0.3f).age = 0.1f;
+  MirrorPlayer& other = put_player(1, "Rival", 5, {-9.6f, -9.8f, 7.9f});
+  other.orientation = rotation(120, {0, 0.6f, 0.8f});
+  other.shieldActive = 1;
+}
+
 }  // namespace
 
 void load_assets() {
@@ -114,6 +134,8 @@ bool build_scene(const std::string& name) {
   } else if (name == "empty") {
   } else if (name == "behind") {
     behind_scene();
+  } else if (name == "wrap") {
+    wrap_scene();
   } else if (name == "gameover") {
     cockpit_scene();
     g_mirror.join.gameType = 0;

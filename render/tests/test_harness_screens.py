@@ -187,6 +187,23 @@ class ReverseViewTest(unittest.TestCase):
             self.assertLess(differing, 200, extra)
 
 
+class BatchedWorldPassTest(unittest.TestCase):
+    def test_batched_frames_equal_per_vertex_frames(self):
+        # The batched pass hands GL the very corners, colours and order the
+        # per-vertex path sends one call at a time, in the same GL state, so
+        # the rasteriser sees the same triangles: no pixel may differ.
+        scenes = (("--scene", "cockpit"), ("--scene", "cockpit", "--reverse"),
+                  ("--scene", "wrap"), ("--scene", "wrap", "--reverse"), ("--asteroids", "256"))
+        for scene in scenes:
+            batched = shot(*scene)
+            per_vertex = shot(*scene, "--cpu")
+            empty = shot("--scene", "empty", *(a for a in scene if a == "--reverse"))
+            self.assertNotEqual(batched.data, empty.data, scene)
+            differing = sum(1 for i in range(0, len(batched.data), 3)
+                            if batched.data[i:i + 3] != per_vertex.data[i:i + 3])
+            self.assertEqual(differing, 0, scene)
+
+
 class OverlayStatesTest(unittest.TestCase):
     def test_game_over_in_single_player(self):
         p = shot("--scene", "gameover")
