@@ -10,7 +10,8 @@ set(ZBX_TEST_ENV
   "ZBX3D_DATA_PREFIX=${PROJECT_SOURCE_DIR}/share"
   "ZBX_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
   "ZBX_BUILD_DIR=${PROJECT_BINARY_DIR}"
-  "ALSOFT_DRIVERS=null")
+  "ALSOFT_DRIVERS=null"
+  "PYTHONPATH=${PROJECT_SOURCE_DIR}/testing/python")
 
 function(zbx_library name)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})

@@ -7,11 +7,12 @@ import errno
 import filecmp
 import os
 import shutil
-import socket
 import subprocess
 import tempfile
 import time
 import unittest
+
+from zbxtest import free_udp_port, stop_process
 
 ZBX3D = os.environ.get("ZBX3D", "")
 SOURCE = os.environ.get("ZBX_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "../../.."))
@@ -19,11 +20,6 @@ SHARE = os.environ.get("ZBX3D_DATA_PREFIX", os.path.join(SOURCE, "share"))
 FILES = ["scores.dat", "ZBXConfig", "ZBXServerConfig", "ZBXServerSingleConfig"]
 TIMEOUT = 20
 
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 @unittest.skipUnless(ZBX3D and os.access(ZBX3D, os.X_OK), "ZBX3D not set")
@@ -174,13 +170,7 @@ class Zbx3dStartup(unittest.TestCase):
                     os.close(os.open(path, os.O_WRONLY | os.O_NONBLOCK))
                 self.assertEqual(caught.exception.errno, errno.ENXIO, path + " was opened")
         finally:
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+            stop_process(proc)
             proc.stdout.close()
             proc.stderr.close()
 

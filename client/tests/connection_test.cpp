@@ -1,7 +1,9 @@
-// Joining, the receiver and whole games against a scripted peer on 127.0.0.1.
+// Joining, the receiver and whole games against a scripted peer on 127.0.0.1,
+// and loop sounds that must not outlive the receiver.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <type_traits>
 
 #include "game_fixture.h"
 
@@ -9,10 +11,15 @@ namespace zbx {
 namespace {
 
 using test::FakeServer;
+using test::frames_until;
 using test::GameTest;
 using test::recorder;
 using test::SoundCall;
 using namespace std::chrono_literals;
+
+// Flags polled by other threads.
+static_assert(std::is_same_v<decltype(ClientConnection::receiverStop), std::atomic<int>>);
+static_assert(std::is_same_v<decltype(ClientConnection::receiverActive), std::atomic<int>>);
 
 class JoinTest : public ::testing::Test {
  protected:
@@ -148,16 +155,6 @@ std::vector<std::uint8_t> own_snapshot(int slot, std::uint8_t warping = 0, int a
   presence.matchRunning = 1;
   test::add_presence(d, presence);
   return d;
-}
-
-// Runs frames (which free the mirror while they sleep) until pred holds.
-template <class Pred>
-bool frames_until(Pred pred, int maxFrames = 100) {
-  for (int i = 0; i < maxFrames; ++i) {
-    if (pred()) return true;
-    frame_step();
-  }
-  return pred();
 }
 
 TEST_F(GameTest, SnapshotFillsTheMirror) {
@@ -332,6 +329,59 @@ TEST(GameCycle, ReceiverAndFramesShareTheMirror) {
   EXPECT_EQ(g_play.shieldLoop, -1);
   EXPECT_EQ(g_connection.warpLoop, -1);
   reset_client_state();
+}
+
+// The peer of the game in progress, for hooks (plain function pointers).
+FakeServer* g_peer = nullptr;
+
+class GameEndTest : public test::GameTest {
+ protected:
+  void SetUp() override {
+    test::GameTest::SetUp();
+    g_peer = &server;
+  }
+  void TearDown() override {
+    test::GameTest::TearDown();
+    g_peer = nullptr;
+  }
+};
+
+TEST_F(GameEndTest, WarpLoopCannotStartAgainOnceTheGameHasEnded) {
+  const int slot = g_mirror.join.slot;
+  own();
+  g_client_settings.keys.QUIT_KEY = 'q';
+  // The moment the loops are stopped, the server's next snapshot says the
+  // ship warps. If the receiver still ran, it would start the loop again.
+  ClientHooks hooks = g_client_hooks;
+  hooks.stop_all_loops = [] {
+    {
+      std::lock_guard<std::mutex> g(recorder().lock);
+      recorder().sounds.push_back({SoundCall::STOP_ALL, -1, {}});
+    }
+    std::vector<std::uint8_t> d;
+    PlayerMessage me = test::player(g_mirror.join.slot);
+    me.warping = 1;
+    test::add_player(d, me);
+    g_peer->send_to_client(d);
+    const auto until = std::chrono::steady_clock::now() + 300ms;
+    while (g_connection.receiverActive.load() == 0 && std::chrono::steady_clock::now() < until) {
+      std::this_thread::yield();
+    }
+  };
+  g_client_hooks = hooks;
+  ASSERT_EQ(slot, g_mirror.join.slot);
+  play_key_down('q');
+  EXPECT_FALSE(g_play.inGame);
+  const auto calls = recorder().calls();
+  int lastStopAll = -1;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].kind == SoundCall::STOP_ALL) lastStopAll = static_cast<int>(i);
+  }
+  ASSERT_GE(lastStopAll, 0);
+  for (std::size_t i = static_cast<std::size_t>(lastStopAll); i < calls.size(); ++i) {
+    EXPECT_NE(calls[i].kind, SoundCall::LOOP) << "a loop started after the game ended";
+  }
+  EXPECT_EQ(g_connection.warpLoop, -1);
 }
 
 }  // namespace

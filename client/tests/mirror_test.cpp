@@ -2,6 +2,8 @@
 // names from untrusted senders, the hyper-warp loop and sound placement.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support.h"
 
 namespace zbx {
@@ -87,14 +89,9 @@ TEST_F(MirrorTest, PlayerFieldsAndOrientationByOwnership) {
   own.orientation = {0, 1, 0, 1, 0, 0, 0, 0, -1};
   apply_player_message(mirror, own, warpLoop);
   const MirrorPlayer& me = *mirror.players[2];
-  EXPECT_EQ(me.score, 40);
-  EXPECT_EQ(me.lives, -1);
-  EXPECT_EQ(me.shield, 120);
-  EXPECT_EQ(me.armor, 700);
-  EXPECT_EQ(me.hitFlash, 1);
-  EXPECT_EQ(me.nukes, 2);
-  EXPECT_EQ(me.warps, 1);
-  EXPECT_EQ(me.shieldActive, 1);
+  EXPECT_EQ(std::tuple(me.score, me.lives, me.shield, me.armor, me.hitFlash, me.nukes, me.warps,
+                       me.shieldActive),
+            std::tuple(40, -1, 120, 700, 1, 2, 1, 1));
   EXPECT_STREQ(me.name, "Me");
   EXPECT_EQ(me.flightOrientation, own.orientation);
   EXPECT_EQ(me.orientation, Matrix3f{}) << "own drawing orientation is never written";

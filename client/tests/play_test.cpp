@@ -14,27 +14,21 @@ using V = std::vector<int>;
 
 // --- Pure frame arithmetic ---
 
-TEST(FramePacing, SleepsAwayTheRestOfTwentyMilliseconds) {
-  FramePacing p = frame_pacing(5000);
-  EXPECT_EQ(p.sleepMicroseconds, 15000);
-  EXPECT_FLOAT_EQ(p.increment, 0.15f);
-  p = frame_pacing(19999);
-  EXPECT_EQ(p.sleepMicroseconds, 1);
-  EXPECT_FLOAT_EQ(p.increment, 0.15f);
-}
-
-TEST(FramePacing, LateFramesDoNotSleepAndScaleTheAnimation) {
-  FramePacing p = frame_pacing(30000);
-  EXPECT_EQ(p.sleepMicroseconds, 0);
-  EXPECT_FLOAT_EQ(p.increment, 0.225f);
-  p = frame_pacing(20000);
-  EXPECT_EQ(p.sleepMicroseconds, 0);
-  EXPECT_FLOAT_EQ(p.increment, 0.15f);
-  p = frame_pacing(0);
-  EXPECT_EQ(p.sleepMicroseconds, 0);
-  EXPECT_FLOAT_EQ(p.increment, 0.0f);
+TEST(FramePacing, SleepsAwayTheRestOfTwentyMillisecondsAndLateFramesScaleTheAnimation) {
+  struct Case {
+    long long elapsed;
+    int sleep;
+    float increment;
+  };
+  // Early frames sleep the rest; late ones do not sleep and scale the step.
+  for (const Case c : {Case{5000, 15000, 0.15f}, Case{19999, 1, 0.15f}, Case{30000, 0, 0.225f},
+                       Case{20000, 0, 0.15f}, Case{0, 0, 0.0f}}) {
+    const FramePacing p = frame_pacing(c.elapsed);
+    EXPECT_EQ(p.sleepMicroseconds, c.sleep) << c.elapsed;
+    EXPECT_FLOAT_EQ(p.increment, c.increment) << c.elapsed;
+  }
   // Ten minutes away (suspend) does not wrap around.
-  p = frame_pacing(600LL * 1000000);
+  const FramePacing p = frame_pacing(600LL * 1000000);
   EXPECT_EQ(p.sleepMicroseconds, 0);
   EXPECT_GT(p.increment, 4000.0f);
 }
@@ -181,10 +175,10 @@ TEST_F(GameTest, WarpAndNukeArePressOnlyAndStayInKeyState) {
   g_client_settings.keys.WARP_KEY = 'h';
   g_client_settings.keys.NUKE_KEY = 'n';
   own();
-  play_key_down('h');
-  play_key_up('h');
-  play_key_down('n');
-  play_key_up('n');
+  for (const unsigned char key : {'h', 'n'}) {
+    play_key_down(key);
+    play_key_up(key);
+  }
   EXPECT_EQ(g_connection.KeyState[KEYSTATE_WARP], 1);
   EXPECT_EQ(g_connection.KeyState[KEYSTATE_NUKE], 1);
   EXPECT_EQ(events_after_wait(2), (V{33, 32}));

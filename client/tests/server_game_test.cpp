@@ -1,5 +1,6 @@
 // Whole games against the real server running on a thread of this process,
-// on a free port of 127.0.0.1.
+// on a free port of 127.0.0.1: which server a game may wait for, and leaving
+// the process with the server's and the game's threads still running.
 #include <gtest/gtest.h>
 
 #include "server/server.h"
@@ -11,18 +12,10 @@ namespace zbx {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FakeServer;
+using test::frames_until;
 using test::free_udp_port;
 using test::recorder;
-
-// Frames until pred holds (the receiver fills the mirror while they sleep).
-template <class Pred>
-bool frames_until(Pred pred, int maxFrames = 150) {
-  for (int i = 0; i < maxFrames; ++i) {
-    if (pred()) return true;
-    frame_step();
-  }
-  return pred();
-}
 
 int object_count() {
   int n = 0;
@@ -172,6 +165,89 @@ TEST_F(ServerGameTest, FailedSinglePlayerJoinStopsItsPrivateServer) {
   EXPECT_FALSE(local_server_running()) << "a new single-player game can start at once";
   EXPECT_FALSE(g_local_server.thread.joinable());
   EXPECT_LT(took, 2s) << "the private server is woken, not waited out";
+}
+
+// A server started from the menu ("Start ZBX Server") on a free port.
+class MenuServerTest : public ServerGameTest {
+ protected:
+  void SetUp() override {
+    ServerGameTest::SetUp();
+    g_connection.receiveTimeout = 300ms;
+    g_client_settings.keys.QUIT_KEY = 'q';
+  }
+  void start_menu_server(int maxPlayers) {
+    test::write_file(g_paths.server_settings,
+                     "MAX_NUMBER_OF_PLAYERS=" + std::to_string(maxPlayers) +
+                         "\nGAME_PORT=" + std::to_string(port_) + "\n");
+    load_server_settings(g_paths.server_settings.c_str());
+    ASSERT_TRUE(start_server_thread(1));
+    std::this_thread::sleep_for(150ms);
+  }
+};
+
+TEST_F(MenuServerTest, RemoteGameOfTypeZeroLeavesTheMenuServerAlone) {
+  start_menu_server(4);
+  // Some other server announces a single-player game.
+  FakeServer remote;
+  JoinReply r = remote.reply();
+  r.gameType = 0;
+  r.maxPlayers = 1;
+  remote.set_reply(r);
+  remote.start();
+  g_client_settings.SERVER_PORT = remote.port();
+  for (int game = 0; game < 2; ++game) {
+    ASSERT_EQ(StartGame(), 0);
+    EXPECT_EQ(g_mirror.join.gameType, 0);
+    g_client_settings.keys.QUIT_KEY = 'q';
+    const auto begin = std::chrono::steady_clock::now();
+    play_key_down('q');
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 500ms) << "nothing to wait for";
+    EXPECT_FALSE(g_play.inGame);
+    EXPECT_TRUE(local_server_running()) << "the menu's server was not this game's";
+    EXPECT_TRUE(g_local_server.thread.joinable());
+    g_client_settings.SERVER_PORT = remote.port();
+  }
+  remote.stop();
+  EXPECT_TRUE(stop_server_thread());
+}
+
+TEST_F(MenuServerTest, OnePlayerMenuServerIsNotTheGamesToCollect) {
+  // "Start ZBX Server" with room for one: it announces type 0 and stops by
+  // itself at the quit, but only "Stop ZBX Server" collects its thread.
+  start_menu_server(1);
+  g_client_settings.SERVER_PORT = port_;
+  ASSERT_EQ(StartGame(), 0);
+  EXPECT_EQ(g_mirror.join.gameType, 0);
+  play_key_down('q');
+  EXPECT_FALSE(g_play.inGame);
+  EXPECT_TRUE(g_local_server.thread.joinable());
+  // The server ends by itself, with nobody waiting for it.
+  const auto until = std::chrono::steady_clock::now() + 3s;
+  while (local_server_running() != 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_FALSE(local_server_running());
+  EXPECT_TRUE(stop_server_thread());
+  EXPECT_FALSE(g_local_server.thread.joinable());
+}
+
+TEST(ProcessEndDeathTest, FatalExitGivesItsStatusWhileServerAndGameThreadsRun) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);  // standard output is what must be flushed; let the matcher see it
+        FakeServer remote;
+        remote.start();
+        test::fresh_client(remote.port(), 2000ms);
+        g_server_settings = ServerSettings{};
+        g_server_settings.MAX_NUMBER_OF_PLAYERS = 4;
+        g_server_settings.GAME_PORT = free_udp_port();
+        start_server_thread(1);
+        StartGame();                                  // a receiver waits in its receive
+        std::printf("leaving with threads running");  // no newline: still buffered
+        fatal_exit(5);
+      },
+      testing::ExitedWithCode(5), "leaving with threads running");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "client/client.h"
 #include "protocol/protocol.h"
 #include "startup/settings.h"
+#include "testing/files.h"
 #include "testing/loopback.h"
 
 namespace zbx::test {
@@ -115,14 +116,20 @@ inline int open_descriptors() {
   return n;
 }
 
+// Runs frames until pred holds; the receiver fills the mirror while they sleep.
+template <class Pred>
+bool frames_until(Pred pred, int maxFrames = 150) {
+  for (int i = 0; i < maxFrames; ++i) {
+    if (pred()) return true;
+    frame_step();
+  }
+  return pred();
+}
+
 // Fresh client state, a temporary HOME, default settings, recording hooks.
 inline void fresh_client(int serverPort, std::chrono::milliseconds timeout) {
-  static std::string home;
-  if (home.empty()) {
-    char pattern[] = "/tmp/zbx-client-test-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) home = pattern;
-    setenv("HOME", home.c_str(), 1);
-  }
+  static const test::TempDir home;
+  setenv("HOME", home.path().c_str(), 1);
   reset_client_state();
   clear_mirror();
   g_mirror.join = JoinInfo{};
@@ -148,12 +155,12 @@ class FakeServer {
     port_ = ntohs(bind_loopback(fd_).sin_port);
     timeval tv{0, 20000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    reply_.slot = 2;
-    reply_.gameType = 1;
-    reply_.maxPlayers = 8;
-    reply_.worldWidth = 10.0f;
-    reply_.maxShield = 300;
-    reply_.maxArmor = 1000;
+    reply_ = JoinReply{.gameType = 1,
+                       .maxPlayers = 8,
+                       .slot = 2,
+                       .worldWidth = 10.0f,
+                       .maxShield = 300,
+                       .maxArmor = 1000};
   }
   ~FakeServer() {
     stop();

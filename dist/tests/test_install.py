@@ -10,15 +10,12 @@ import tempfile
 import time
 import unittest
 
+from zbxtest import free_udp_port
+
 BUILD = os.environ.get("ZBX_BUILD_DIR", "")
 DEB = os.environ.get("ZBX_DEB", "")
 TIMEOUT = 20
 
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def settings_lines(path):

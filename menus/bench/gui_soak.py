@@ -18,7 +18,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path[:0] = [str(ROOT / "menus" / "tests"), str(ROOT / "testing" / "python")]
 import gui_util as g  # noqa: E402
 
 SWAP_COUNTER = r"""

@@ -6,22 +6,18 @@ import fcntl
 import os
 import pathlib
 import shutil
-import signal
-import socket
 import subprocess
 import tempfile
 import time
 
-ZBX3D = os.environ.get("ZBX3D", "")
+from zbxtest import (  # noqa: F401
+    BLUE, DARK_GREY, GREEN, RED, WHITE, ZBX3D, Xvfb, free_udp_port, read_ppm, stop_process,
+    udp_port_free, wait_until)
+
 SOURCE = pathlib.Path(os.environ.get("ZBX_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 SHARE = os.environ.get("ZBX3D_DATA_PREFIX", str(SOURCE / "share"))
 
 WIDTH, HEIGHT = 640, 480
-WHITE = (255, 255, 255)
-BLUE = (0, 0, 255)
-RED = (255, 0, 0)
-GREEN = (0, 255, 0)
-DARK_GREY = (51, 51, 51)
 
 # Main-menu labels at 640 x 480: x = W / 2 - 100, first baseline 315 from the bottom.
 MENU_X = 220
@@ -34,21 +30,6 @@ HOLD = 0.4  # seconds a key is held: below the X server's auto-repeat delay
 def have_tools():
     return all(shutil.which(t) for t in ("Xvfb", "xdotool", "import")) and ZBX3D and os.access(
         ZBX3D, os.X_OK)
-
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def udp_port_free(port):
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        try:
-            s.bind(("127.0.0.1", port))
-            return True
-        except OSError:
-            return False
 
 
 class PortLock:
@@ -64,66 +45,13 @@ class PortLock:
         self.f.close()
 
 
-def wait_until(predicate, timeout, step=0.2):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(step)
-
-
-class Xvfb:
-    """An X server on a display number it picks itself (-displayfd)."""
-
-    def __enter__(self):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        number = b""
-        deadline = time.monotonic() + 30
-        with os.fdopen(read_fd, "rb", buffering=0) as pipe:
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
-                chunk = pipe.read(1)
-                if not chunk:
-                    break
-                number += chunk
-        if not number.strip():
-            self.proc.kill()
-            self.proc.wait()
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
-        return self
-
-    def __exit__(self, *exc):
-        self.proc.terminate()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-
-
 class Picture:
     def __init__(self, width, height, data):
         self.width, self.height, self.data = width, height, data
 
     @staticmethod
     def from_ppm(blob):
-        # P6 header: magic, width, height, maximum, each followed by one blank.
-        fields, pos = [], 0
-        while len(fields) < 4:
-            while blob[pos:pos + 1].isspace():
-                pos += 1
-            start = pos
-            while not blob[pos:pos + 1].isspace():
-                pos += 1
-            fields.append(blob[start:pos])
-        pos += 1
-        width, height = int(fields[1]), int(fields[2])
-        return Picture(width, height, blob[pos:pos + width * height * 3])
+        return Picture(*read_ppm(blob))
 
     def at(self, x, y):
         """Pixel at x from the left, y from the top."""
@@ -255,14 +183,8 @@ class Client:
             return None
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
         if self.proc:
+            stop_process(self.proc)
             self.out.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
 

@@ -48,8 +48,6 @@ class MenuSession {
     return session;
   }
   bool ok() const { return ok_; }
-  const std::filesystem::path& home() const { return home_; }
-
   ~MenuSession() {
     // Leaks are looked for now, while the GL driver is still loaded: once its
     // library is unloaded at exit its live buffers look ownerless. The window
@@ -58,18 +56,14 @@ class MenuSession {
 #if defined(__SANITIZE_ADDRESS__)
     __lsan_do_leak_check();
 #endif
-    std::error_code ignored;
-    std::filesystem::remove_all(home_, ignored);
   }
 
  private:
   MenuSession() {
-    char pattern[] = "/tmp/zbx_menus_test_XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return;
-    home_ = pattern;
-    setenv("HOME", pattern, 1);
+    if (home_.path().empty()) return;
+    setenv("HOME", home_.path().c_str(), 1);
     std::string message;
-    if (prepare_user_dir(pattern, g_paths, message) != 0) return;
+    if (prepare_user_dir(home_.path().c_str(), g_paths, message) != 0) return;
     if (!test::start_xvfb(xvfb_, {.screen = "1024x768x24", .endWithParent = true, .quiet = true}))
       return;
     // llvmpipe without its own rasteriser threads: their unannotated fences
@@ -87,7 +81,7 @@ class MenuSession {
 
   bool ok_ = false;
   pid_t xvfb_ = -1;
-  std::filesystem::path home_;
+  test::TempDir home_;
 };
 
 // Fixture: settings as a first run leaves them, menus freshly built at

@@ -26,6 +26,20 @@ class WindowSizes(unittest.TestCase):
         self.values = dict(SETTINGS, SCREEN_WIDTH=w, SCREEN_HEIGHT=h)
         return s
 
+    def entry(self, item, title, shown, *typed):
+        """At 640 x 480, opens the number entry of editor item `item` and
+        types `typed` into it; waits for the box to show `shown`."""
+        s = self.start(640, 480)
+        s.wait_for(b.main_menu(640, 480, 0)[0], what="main menu")
+        s.key("Down", "Down", "Down", "Down", "Return")
+        # A loaded machine may draw the editor after the next keys arrive.
+        s.wait_for(b.editor(640, 480, 0, self.values)[0], what="editor")
+        s.key(*["Down"] * item, "Return", *typed)
+        c = s.canvas()
+        c.input_box(title, shown)
+        s.wait_for(c, what=f"{title}: {shown}")
+        return s
+
     def walk(self, s, editor_first_after_up, rows):
         """Main menu, editor (down to its last item and back), key prompt,
         input box and high-score view at the session's size."""
@@ -73,14 +87,7 @@ class WindowSizes(unittest.TestCase):
         self.walk(self.start(333, 301), editor_first_after_up=12, rows=4)
 
     def test_height_150_through_the_editor(self):
-        s = self.start(640, 480)
-        s.wait_for(b.main_menu(640, 480, 0)[0], what="main menu")
-        s.key("Down", "Down", "Down", "Down", "Return")
-        s.wait_for(b.editor(640, 480, 0, self.values)[0], what="editor")
-        s.key("Down", "Down", "Down", "Down", "Return")
-        c = s.canvas()
-        c.input_box("Enter Screen Height", "480")
-        s.wait_for(c, what="height entry")
+        s = self.entry(4, "Enter Screen Height", "480")
         s.key("BackSpace", "BackSpace", "BackSpace", "1", "5", "0", "Return")
         s.resized(640, 150)
         self.values["SCREEN_HEIGHT"] = 150
@@ -105,15 +112,7 @@ class WindowSizes(unittest.TestCase):
         s.wait_for(b.main_menu(640, 150, 5, first)[0], what="main menu again")
 
     def test_width_6400_then_64(self):
-        s = self.start(640, 480)
-        s.wait_for(b.main_menu(640, 480, 0)[0], what="main menu")
-        s.key("Down", "Down", "Down", "Down", "Return")
-        # A loaded machine may draw the editor after the next keys arrive.
-        s.wait_for(b.editor(640, 480, 0, self.values)[0], what="editor")
-        s.key("Down", "Down", "Down", "Return", "0")
-        c = s.canvas()
-        c.input_box("Enter Screen Width", "6400")
-        s.wait_for(c, what="width 6400")
+        s = self.entry(3, "Enter Screen Width", "6400", "0")
         s.key("BackSpace", "BackSpace")
         c = s.canvas()
         c.input_box("Enter Screen Width", "64")

@@ -2,9 +2,10 @@
 started from the menu, and two clients against a dedicated "zbx3d -ds" that
 see each other on their radar. Ports are free ones picked for each test."""
 
-import subprocess
 import sys
 import unittest
+
+from zbxtest import Server
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
 import gui_util as g  # noqa: E402
@@ -73,23 +74,11 @@ class MultiPlayer(unittest.TestCase):
         self.assertEqual(c.wait_exit(20), 0)
 
     def test_two_clients_on_a_dedicated_server_see_each_other(self):
-        port = g.free_udp_port()
-        server_home = g.Client(":0")
-        self.cleanup.append(server_home.stop)
-        userdir = server_home.prepare()
         # A small world keeps both ships within radar range; nothing else flies.
-        use_port(userdir, "ZBXServerConfig", "GAME_PORT", port,
-                 "WORLD_WIDTH=3.0\nSTART_ASTEROIDS=0\nNUM_BOTS=0\nNEW_ASTEROID_TIME=1000000\n")
-        out = open(server_home.tmp / "server.txt", "w")
-        server = subprocess.Popen([g.ZBX3D, "-ds"], env=server_home.env, stdout=out,
-                                  stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-
-        def stop_server():
-            server.kill()
-            server.wait()
-            out.close()
-        self.cleanup.append(stop_server)
-        self.assertTrue(g.wait_until(lambda: not g.udp_port_free(port), 15), "no server")
+        server = Server(WORLD_WIDTH=3.0, START_ASTEROIDS=0, NUM_BOTS=0, NEW_ASTEROID_TIME=1000000)
+        self.cleanup.append(server.close)
+        self.assertIsNone(server.proc.poll(), "no server")
+        port = server.port
 
         clients = [self.client(self.display(), port, name).start() for name in ("Red", "Blue")]
         for c in clients:

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace zbx {
@@ -36,12 +37,9 @@ TEST(JoinReply, SlotThreeMatchesTheWireBytesAndRoundTrips) {
   EXPECT_EQ(Bytes(out, out + JOIN_REPLY_SIZE), expected);
 
   const JoinReply back = decode_join_reply(out);
-  EXPECT_EQ(back.gameType, 1);
-  EXPECT_EQ(back.maxPlayers, 8);
-  EXPECT_EQ(back.slot, 3);
-  EXPECT_EQ(back.worldWidth, 10.0f);
-  EXPECT_EQ(back.maxShield, 300);
-  EXPECT_EQ(back.maxArmor, 1000);
+  EXPECT_EQ(std::tuple(back.gameType, back.maxPlayers, back.slot, back.worldWidth, back.maxShield,
+                       back.maxArmor),
+            std::tuple(1, 8, 3, 10.0f, 300, 1000));
 }
 
 TEST(JoinReply, SixteenBitFieldsCarryTheLowBitsAndNegativeIntsSurvive) {
@@ -169,14 +167,8 @@ TEST(PlayerMessageCodec, FieldsLandAtTheirOffsetsAndRoundTrip) {
   EXPECT_EQ(Bytes(out.begin() + 105, out.begin() + 109), hex("00000041"));  // 8.0f
 
   const PlayerMessage b = decode_player_message(out.data());
-  EXPECT_EQ(b.slot, 5);
-  EXPECT_EQ(b.score, -3);
-  EXPECT_EQ(b.lives, -1);
-  EXPECT_EQ(b.shield, 250);
-  EXPECT_EQ(b.armor, 999);
-  EXPECT_EQ(b.nukes, 2);
-  EXPECT_EQ(b.warps, 3);
-  EXPECT_EQ(b.warping, 1);
+  EXPECT_EQ(std::tuple(b.slot, b.score, b.lives, b.shield, b.armor, b.nukes, b.warps, b.warping),
+            std::tuple(5, -3, -1, 250, 999, 2, 3, 1));
   EXPECT_STREQ(b.name, "Bot 1");
   EXPECT_EQ(b.size, 0.2f);
   EXPECT_EQ(b.orientation, m.orientation);

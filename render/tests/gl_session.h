@@ -22,6 +22,7 @@
 #include "render/core/model.h"
 #include "render/render.h"
 #include "startup/settings.h"
+#include "testing/files.h"
 #include "testing/xvfb.h"
 
 namespace zbx::testing_gl {
@@ -44,7 +45,7 @@ class GlSession {
     return session;
   }
   bool ok() const { return ok_; }
-  const std::filesystem::path& dir() const { return dir_; }
+  std::filesystem::path dir() const { return dir_.path(); }
 
   ~GlSession() {
     // Leave the X server before stopping it, or Xlib reports a lost server.
@@ -53,22 +54,18 @@ class GlSession {
       kill(xvfb_, SIGTERM);
       waitpid(xvfb_, nullptr, 0);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
  private:
   GlSession() {
-    char pattern[] = "/tmp/zbx_render_gl_XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return;
-    dir_ = pattern;
-    setenv("HOME", pattern, 1);
+    if (dir_.path().empty()) return;
+    setenv("HOME", dir_.path().c_str(), 1);
     if (!test::start_xvfb(xvfb_, {.screen = "800x600x24"})) return;
     // Kept loaded to the end, so leak reports can name the driver's own
     // allocations (see sanitizer_suppressions_test.cpp); harmless if absent.
     dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
-    write_texture(dir_ / "share" / "zbx3d" / "textures" / "explosion.rgb");
-    setenv("ZBX3D_DATA_PREFIX", (dir_ / "share").c_str(), 1);
+    write_texture(dir() / "share" / "zbx3d" / "textures" / "explosion.rgb");
+    setenv("ZBX3D_DATA_PREFIX", (dir() / "share").c_str(), 1);
     int argc = 1;
     char name[] = "zbx_render_tests";
     char* argv[] = {name, nullptr};
@@ -109,7 +106,7 @@ class GlSession {
 
   bool ok_ = false;
   pid_t xvfb_ = -1;
-  std::filesystem::path dir_;
+  test::TempDir dir_;
 };
 
 // Fixture: a cleared frame, an empty world with the own ship at the origin

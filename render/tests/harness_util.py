@@ -1,5 +1,5 @@
-"""Shared helpers of the render screenshot tests: a private Xvfb, the render
-harness, binary PPM pictures and a small fallback data tree."""
+"""Shared helpers of the render screenshot tests: the render harness, its
+pictures and a small fallback data tree (Xvfb and PPM reading: zbxtest)."""
 
 import math
 import os
@@ -8,43 +8,11 @@ import shutil
 import struct
 import subprocess
 import tempfile
-import time
+
+from zbxtest import Xvfb, read_ppm  # noqa: F401
 
 BUILD = pathlib.Path(os.environ.get("ZBX_BUILD_DIR", "build"))
 HARNESS = BUILD / "render" / "harness" / "zbx_render_harness"
-
-
-class Xvfb:
-    """An X server on a display number it picks itself (-displayfd)."""
-
-    def __enter__(self):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        number = b""
-        deadline = time.monotonic() + 20
-        with os.fdopen(read_fd, "rb", buffering=0) as pipe:
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
-                chunk = pipe.read(1)
-                if not chunk:
-                    break
-                number += chunk
-        if not number.strip():
-            self.proc.kill()
-            self.proc.wait()
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
-        return self
-
-    def __exit__(self, *exc):
-        self.proc.terminate()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
 
 
 def _fallback_data(root):
@@ -119,21 +87,7 @@ class Picture:
 
     @staticmethod
     def load(path):
-        raw = pathlib.Path(path).read_bytes()
-        fields = []
-        pos = 0
-        while len(fields) < 4:
-            while raw[pos:pos + 1].isspace():
-                pos += 1
-            start = pos
-            while not raw[pos:pos + 1].isspace():
-                pos += 1
-            fields.append(raw[start:pos])
-        assert fields[0] == b"P6" and fields[3] == b"255"
-        width, height = int(fields[1]), int(fields[2])
-        data = raw[pos + 1:]
-        assert len(data) == width * height * 3
-        return Picture(width, height, data)
+        return Picture(*read_ppm(pathlib.Path(path).read_bytes()))
 
     def at(self, x, y):
         """Colour of the pixel x from the left, y from the bottom."""

@@ -9,13 +9,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness_util import HARNESS, Picture, Run, Xvfb, project  # noqa: E402
+from zbxtest import BLACK, BLUE, GREEN, RED, WHITE  # noqa: E402
 
 W, H = 640, 480
-BLACK = (0, 0, 0)
-WHITE = (255, 255, 255)
-GREEN = (0, 255, 0)
-BLUE = (0, 0, 255)
-RED = (255, 0, 0)
 DARK_RED = (178, 0, 0)
 
 

@@ -9,21 +9,15 @@
 #include <vector>
 
 #include "motion.h"
+#include "rules_test_support.h"
 #include "startup/settings.h"
 #include "world.h"
 
 namespace zbx {
 namespace {
 
-class AsteroidsTest : public ::testing::Test {
+class AsteroidsTest : public test::FreshWorldTest<5> {
  protected:
-  void SetUp() override {
-    g_server_settings = ServerSettings{};
-    reset_world();
-    std::srand(5);
-  }
-  void TearDown() override { reset_world(); }
-
   static int place_rock(float size, Vector3f velocity = {}) {
     const int slot = find_free_object_slot();
     auto rock = std::make_unique<WorldObject>();

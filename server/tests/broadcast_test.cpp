@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "startup/settings.h"
@@ -140,23 +141,15 @@ TEST_F(BroadcastTest, OwnFieldsAndFlightOrientationOnlyForTheOwner) {
   const Decoded for_a = decode(snapshot_for(0));
   ASSERT_EQ(for_a.players.size(), 2u);
   const PlayerMessage& own = for_a.players[0];
-  EXPECT_EQ(own.shield, 250);
-  EXPECT_EQ(own.armor, 900);
-  EXPECT_EQ(own.hit, 1);
-  EXPECT_EQ(own.nukes, 2);
-  EXPECT_EQ(own.warps, 2);
-  EXPECT_EQ(own.alive, 1);
+  EXPECT_EQ(std::tuple(own.shield, own.armor, own.hit, own.nukes, own.warps, own.alive),
+            std::tuple(250, 900, 1, 2, 2, 1));
   EXPECT_EQ(own.orientation, a.orientation);
   const PlayerMessage& other = for_a.players[1];
-  EXPECT_EQ(other.shield, 0);
-  EXPECT_EQ(other.armor, 0);
-  EXPECT_EQ(other.hit, 0);
-  EXPECT_EQ(other.nukes, 0);
-  EXPECT_EQ(other.warps, 0);
-  EXPECT_EQ(other.score, 12);  // not an (own) field
-  EXPECT_EQ(other.shieldActive, 1);
-  EXPECT_EQ(other.warping, 1);  // sent to everybody
-  EXPECT_EQ(other.alive, 0);
+  EXPECT_EQ(std::tuple(other.shield, other.armor, other.hit, other.nukes, other.warps),
+            std::tuple(0, 0, 0, 0, 0));
+  // Not own fields: sent to everybody.
+  EXPECT_EQ(std::tuple(other.score, other.shieldActive, other.warping, other.alive),
+            std::tuple(12, 1, 1, 0));
   EXPECT_STREQ(other.name, "P1");
 
   const Decoded for_b = decode(snapshot_for(1));

@@ -9,20 +9,13 @@
 #include <memory>
 #include <vector>
 
+#include "rules_test_support.h"
 #include "startup/settings.h"
 
 namespace zbx {
 namespace {
 
-class MotionTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_server_settings = ServerSettings{};
-    reset_world();
-    std::srand(11);
-  }
-  void TearDown() override { reset_world(); }
-};
+using MotionTest = test::FreshWorldTest<11>;
 
 Matrix3f product(const Matrix3f& a, const Matrix3f& b) {
   Matrix3f out{};

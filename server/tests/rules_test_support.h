@@ -1,5 +1,5 @@
-// Shared fixture of the rules tests: a fresh world with default settings, the
-// collision tables installed, and helpers to place records at given slots.
+// Shared fixtures of the world tests: a fresh world with default settings; for
+// the rules also the collision tables and helpers to place records at given slots.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,21 +9,30 @@
 
 #include "motion.h"
 #include "rules.h"
-#include "world.h"
 #include "startup/settings.h"
+#include "world.h"
 
 namespace zbx::test {
 
-class RulesTest : public ::testing::Test {
+// A fresh world with default settings and a seeded random source.
+template <unsigned Seed>
+class FreshWorldTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_server_settings = ServerSettings{};
     reset_world();
-    install_removal_effects();
-    install_collision_responses();
-    std::srand(12345);
+    std::srand(Seed);
   }
   void TearDown() override { reset_world(); }
+};
+
+class RulesTest : public FreshWorldTest<12345> {
+ protected:
+  void SetUp() override {
+    FreshWorldTest::SetUp();
+    install_removal_effects();
+    install_collision_responses();
+  }
 
  public:
   // An object of `kind` in `slot` with the usual size and mass of its kind.

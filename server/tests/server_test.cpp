@@ -1,6 +1,8 @@
 // The server over real UDP sockets on 127.0.0.1: joins, refusal by silence,
-// quits, rejoins, bots, malformed datagrams, stopping, and several clients
-// playing at once (run under ThreadSanitizer too). Every wait is bounded.
+// quits, rejoins, bots, malformed datagrams, stopping, several clients
+// playing at once (run under ThreadSanitizer too), no datagram handled before
+// the game is set up, and nothing of a server outliving its ServerThread.
+// Every wait is bounded.
 #include "server/server.h"
 
 #include <arpa/inet.h>
@@ -10,10 +12,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -76,6 +80,16 @@ class TestClient {
     }
     return -1;
   }
+  // Sends a join every millisecond until a JoinReply comes; its slot, or -1.
+  int join_hard(const char* name, std::chrono::milliseconds limit) const {
+    const auto until = Clock::now() + limit;
+    while (Clock::now() < until) {
+      send_join(name);
+      const auto d = receive(1ms);
+      if (d.size() == JOIN_REPLY_SIZE) return decode_join_reply(d.data()).slot;
+    }
+    return -1;
+  }
   // Counts snapshots (PresenceMessages) received during `span`; true on a QuitAck.
   struct Tally {
     int snapshots = 0;
@@ -126,41 +140,45 @@ class ServerTest : public ::testing::Test {
     g_server_settings.START_ASTEROIDS = 2;
     port_ = g_server_settings.GAME_PORT;
   }
-  void TearDown() override { stop(); }
+  void TearDown() override { EXPECT_TRUE(stop()); }
 
-  void start() {
+  void start(bool waitForPort = true) {
+    leftOver_ = -1;
     control_.stop.store(0);
-    done_ = std::async(std::launch::async, [this] { ServerThread(1, control_); });
-    // The port is bound before the loop runs; a probe shows it is up.
+    done_ = std::async(std::launch::async, [this] {
+      ServerThread(1, control_);
+      // What the world holds the moment ServerThread has returned.
+      std::lock_guard<std::mutex> lock(world_lock());
+      int n = g_world.humanCount;
+      for (const auto& p : g_world.players) n += p ? 1 : 0;
+      for (const auto& o : g_world.objects) n += o ? 1 : 0;
+      leftOver_ = n;
+    });
+    // The port is bound before the loop runs.
     const auto until = Clock::now() + 3s;
-    while (Clock::now() < until && !bound()) std::this_thread::sleep_for(10ms);
+    while (waitForPort && Clock::now() < until && !bound()) std::this_thread::sleep_for(10ms);
   }
 
-  bool bound() const {
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port_));
-    const bool taken = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
-    close(s);
-    return taken;
-  }
+  bool bound() const { return test::udp_port_bound(port_); }
 
   // True when the server thread ended within `wait`.
   bool ended(std::chrono::milliseconds wait) {
     return !done_.valid() || done_.wait_for(wait) == std::future_status::ready;
   }
 
-  void stop() {
-    if (!done_.valid()) return;
+  // Stops the server; true when its ServerThread returned in time.
+  bool stop() {
+    if (!done_.valid()) return true;
     control_.stop.store(1);
     TestClient waker(port_);
-    for (int i = 0; i < 100 && !ended(50ms); ++i) waker.send("xx", 2);  // wake the receive
-    ASSERT_TRUE(ended(0ms));
+    for (int i = 0; i < 100 && !ended(20ms); ++i) waker.send("xx", 2);  // wake the receive
+    if (!ended(0ms)) return false;
     done_.get();
+    return true;
   }
 
   int port_ = 0;
+  std::atomic<int> leftOver_{-1};  // players, objects and humans left at the return
   ServerControl control_;
   std::future<void> done_;
 };
@@ -181,7 +199,7 @@ TEST_F(ServerTest, JoinGetsReplyAndAboutTwentySnapshotsASecond) {
   EXPECT_GE(tally.snapshots, 14);
   EXPECT_LE(tally.snapshots, 22);
   EXPECT_EQ(tally.players, std::vector<int>{0});
-  stop();
+  ASSERT_TRUE(stop());
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("Adding Player 0\n"), std::string::npos);
   EXPECT_NE(out.find("Deleting Player 0\n"), std::string::npos);  // stop sequence
@@ -292,15 +310,6 @@ TEST_F(ServerTest, KeyEventsAndKeyStatesReachOnlyTheSendersShip) {
   EXPECT_TRUE(eventually([&] { return ship(0).thrustInput.z == 0.0f; }));
 }
 
-TEST_F(ServerTest, BotsInTheLowestSlotsMakeTheFirstHumanSlotTwo) {
-  g_server_settings.NUM_BOTS = 2;
-  start();
-  TestClient a(port_);
-  ASSERT_EQ(a.join("A"), 2);
-  const auto tally = a.listen(300ms);
-  EXPECT_EQ(tally.players, (std::vector<int>{0, 1, 2}));
-}
-
 TEST_F(ServerTest, SinglePlayerQuitStopsTheServerAndFreesThePort) {
   g_server_settings.MAX_NUMBER_OF_PLAYERS = 1;
   g_server_settings.GAME_TYPE = 1;
@@ -371,11 +380,67 @@ TEST_F(ServerTest, ManyClientsJoiningPlayingAndLeaving) {
   for (auto& t : players) t.join();
   EXPECT_EQ(joins.load(), 12);
   EXPECT_GT(snapshots.load(), 12);
-  // Everyone has left; only the bots remain.
+  // Everyone has left; only the bots remain, in the lowest slots.
   TestClient last(port_);
   ASSERT_EQ(last.join("last"), 2);
   const auto tally = last.listen(200ms);
   EXPECT_EQ(tally.players, (std::vector<int>{0, 1, 2}));
+}
+
+TEST_F(ServerTest, FirstJoinWaitsForTheGameToBeSetUp) {
+  // Bots are added by the start of the game; a join handled before it would
+  // take slot 0 and then be wiped out with the tables.
+  g_server_settings.NUM_BOTS = 30;
+  g_server_settings.START_ASTEROIDS = 300;
+  // The race is the scheduler's: many rounds make a lucky pass unlikely.
+  for (int round = 0; round < 20; ++round) {
+    TestClient eager(port_);
+    start(false);
+    // Joins queue up while the world is held, so the receive loop has one
+    // waiting the moment the simulation could start its game.
+    const auto until = Clock::now() + 3s;
+    while (!bound() && Clock::now() < until) {
+    }
+    {
+      std::lock_guard<std::mutex> hold(world_lock());
+      for (int i = 0; i < 20; ++i) {
+        eager.send_join("Eager");
+        std::this_thread::sleep_for(1ms);
+      }
+    }
+    EXPECT_EQ(eager.join_hard("Eager", 3000ms), 30) << "round " << round;
+    {
+      std::lock_guard<std::mutex> lock(world_lock());
+      ASSERT_NE(g_world.players[30], nullptr) << "round " << round;
+      EXPECT_EQ(g_world.players[30]->isBot, 0);
+      EXPECT_EQ(g_world.humanCount, 1);
+    }
+    ASSERT_TRUE(stop());
+  }
+}
+
+TEST_F(ServerTest, NothingOfAServerOutlivesItsThread) {
+  g_server_settings.NUM_BOTS = 3;
+  g_server_settings.START_ASTEROIDS = 6;
+  g_server_settings.NET_SLEEP_TIME = 5;
+  for (int round = 0; round < 3; ++round) {
+    start();
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < 2; ++i) {
+      clients.push_back(std::make_unique<TestClient>(port_));
+      ASSERT_EQ(clients.back()->join_hard("C", 3000ms), 3 + i) << "round " << round;
+    }
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(stop()) << "round " << round;
+    // The simulation's final clean-up was done before the return, not later.
+    EXPECT_EQ(leftOver_.load(), 0) << "round " << round;
+    // No broadcast thread is left to send: drain what was in flight, then silence.
+    for (auto& c : clients) {
+      while (!c->receive(0ms).empty()) {
+      }
+      EXPECT_TRUE(c->receive(150ms).empty()) << "round " << round;
+    }
+  }
 }
 
 }  // namespace

@@ -1,23 +1,20 @@
 #!/usr/bin/env python3
-"""Shared helpers of the black-box server tests: start a real "zbx3d -ds" with
-its own HOME, settings file and port, talk to it over raw UDP on 127.0.0.1 and
+"""Shared helpers of the black-box server tests: start a real "zbx3d -ds"
+(zbxtest.Server), talk to it over raw UDP on 127.0.0.1 and
 decode what comes back byte by byte, strictly.
 
 Run on its own, this file checks its decoders against hand-made datagrams, so
 a fault in the helpers is not mistaken for a fault of the server."""
 
 import math
-import os
 import select
-import shutil
 import socket
 import struct
-import subprocess
-import tempfile
 import time
 import unittest
 
-ZBX3D = os.environ.get("ZBX3D", "")
+import zbxtest
+from zbxtest import ZBX3D, free_udp_port, stop_process, udp_port_bound  # noqa: F401
 
 PRESENCE, PLAYER, OBJECT, SOUND = 0, 1, 2, 3
 SIZES = {PRESENCE: 546, PLAYER: 109, OBJECT: 61, SOUND: 17}
@@ -231,77 +228,12 @@ def is_rotation(orient, tol=1e-3):
 
 # ---- processes and sockets ------------------------------------------------------
 
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def stop_process(proc):
-    """Ends proc if it still runs: asked first, then killed; bounded waits."""
-    if proc.poll() is None:
-        proc.terminate()
-        try:
-            proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait(timeout=5)
-
-
-def udp_port_bound(port):
-    """Whether some socket is bound to this UDP port, read from /proc so that
-    probing never races the server's own bind."""
-    hexport = ":%04X" % port
-    for table in ("/proc/net/udp", "/proc/net/udp6"):
-        try:
-            with open(table) as f:
-                for line in f.readlines()[1:]:
-                    fields = line.split()
-                    if len(fields) > 1 and fields[1].endswith(hexport):
-                        return True
-        except OSError:
-            pass
-    return False
-
-
-class Server:
-    """One "zbx3d -ds" with its own HOME, settings file ("-scf") and port."""
+class Server(zbxtest.Server):
+    """A zbxtest.Server that also closes the clients made for it."""
 
     def __init__(self, port_high=0, **settings):
-        self.home = tempfile.mkdtemp(prefix="zbx-bb-")
-        self.port = free_port()
-        settings.setdefault("MAX_NUMBER_OF_PLAYERS", 4)
-        settings["GAME_PORT"] = self.port + 65536 * port_high  # only the low 16 bits count
-        self.settings = settings
-        self.conf = os.path.join(self.home, "server.conf")
-        with open(self.conf, "w") as f:
-            for key, value in settings.items():
-                f.write("%s=%s\n" % (key, value))
-        self.out_path = os.path.join(self.home, "server.out")
-        self.out = open(self.out_path, "w")
-        # Standard error holds the "listening" line and any sanitizer report.
-        self.err = open(os.path.join(self.home, "server.err"), "w")
-        env = dict(os.environ, HOME=self.home)
-        self.proc = subprocess.Popen([ZBX3D, "-ds", "-scf", self.conf], stdout=self.out,
-                                     stderr=self.err, env=env)
-        deadline = time.time() + 10
-        while time.time() < deadline and self.proc.poll() is None:
-            if udp_port_bound(self.port):
-                break
-            time.sleep(0.02)
+        super().__init__(port_high, **settings)
         self.clients = []
-
-    def output(self):
-        with open(self.out_path) as f:
-            return f.read()
-
-    def wait_output(self, text, seconds=3.0):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            if text in self.output():
-                return True
-            time.sleep(0.02)
-        return text in self.output()
 
     def client(self):
         c = Client(self.port)
@@ -309,18 +241,9 @@ class Server:
         return c
 
     def close(self):
-        """Stops the server; returns the sanitizer reports in its output, if any
-        (a sanitized build writes them into the same file)."""
         for c in self.clients:
             c.close()
-        stop_process(self.proc)
-        self.out.close()
-        self.err.close()
-        with open(os.path.join(self.home, "server.err")) as f:
-            out = self.output() + f.read()
-        shutil.rmtree(self.home, ignore_errors=True)
-        marks = ("Sanitizer", "runtime error:")
-        return "".join(line for line in out.splitlines(True) if any(m in line for m in marks))
+        return super().close()
 
 
 class Client:

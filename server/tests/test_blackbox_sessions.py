@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
 """Black-box checks of a dedicated server's clients over time: quit and its
-acknowledgement, key bytes that do nothing, rejoin, a full server, time-outs,
-the server's output lines, deathmatch matches and absurd settings."""
+acknowledgement, key bytes that do nothing, rejoin, a full server, a port
+already taken, time-outs (also of a join nobody follows up), the server's
+output lines, deathmatch matches and settings that would stop, stall or poison
+a server."""
 
 import os
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import (  # noqa: E402
-    FIRE, QUIT, ROT_X_POS, THRUST_FWD, WARP, Server, ServerTestCase, check_snapshot, floats_finite,
-    press, release)
+    FIRE, QUIT, ROT_X_POS, THRUST_FWD, WARP, ZBX3D, Server, ServerTestCase, check_snapshot,
+    floats_finite, press, release, udp_port_bound)
 
 QUIET = dict(START_ASTEROIDS=0, NUM_BOTS=0)
 
@@ -61,6 +65,7 @@ class Quit(ServerTestCase):
             client.send(press(QUIT))
             self.assertIn(b"\x00", client.drain(0.5))
             self.assertEqual(server.proc.wait(timeout=10), 0)
+            self.assertFalse(udp_port_bound(server.port), "the port outlived the server")
         self.assertEqual(lines(s.output()), ["Adding Player 0\n", "Deleting Player 0\n",
                                              "Adding Player 0\n", "Deleting Player 0\n"])
         # The bots go with the server.
@@ -136,6 +141,17 @@ class Admission(ServerTestCase):
         self.assertIsNone(lone.join("X", seconds=0.8))
         self.assertEqual(nobody.output(), "")
 
+    def test_port_in_use_is_a_bind_error(self):
+        first = self.server()
+        with tempfile.TemporaryDirectory() as home:
+            conf = os.path.join(home, "server.conf")
+            with open(conf, "w") as f:
+                f.write("MAX_NUMBER_OF_PLAYERS=2\nGAME_PORT=%d\n" % first.port)
+            r = subprocess.run([ZBX3D, "-ds", "-scf", conf], capture_output=True, text=True,
+                               timeout=20, env=dict(os.environ, HOME=home))
+        self.assertEqual(r.returncode, 4)
+        self.assertEqual(r.stdout, "bind error\n")
+
 class Deathmatch(ServerTestCase):
     def test_match_over_freezes_then_restarts(self):
         # MAX_KILLS 0: every step ends the match at once. GAME_SLEEP 1 makes
@@ -186,16 +202,33 @@ class AbsurdSettings(ServerTestCase):
             c.send(press(QUIT))
             self.assertIn(b"\x00", c.drain(0.5))
             self.assertIsNone(s.proc.poll())
+        # Below one millisecond a step, the world still moves and bots still come first.
+        for g in (0, -1):
+            s = self.server(GAME_SLEEP=g, NUM_BOTS=2, START_ASTEROIDS=6)
+            c, r = self.joined(s, "Probe")
+            self.assertEqual(r["slot"], 2, g)
+            snaps = c.snapshots(seconds=1.5)
+            self.assertGreater(len(snaps), 10, g)
+            first = {o["slot"]: o["pos"] for o in snaps[0].objects_of(3)}
+            moved = [o for o in snaps[-1].objects_of(3)
+                     if o["slot"] in first and first[o["slot"]] != o["pos"]]
+            self.assertTrue(moved, "the world stands still with GAME_SLEEP=%d" % g)
+            c.send(press(QUIT))
+            self.assertIn(b"\x00", c.drain(0.5))
+            self.assertIsNotNone(s.client().join("Again"), g)
 
     def test_endless_net_sleep_still_serves_one_snapshot_and_quits(self):
         s = self.server(NET_SLEEP_TIME=2147483647, **QUIET)
         c = s.client()
         self.assertIsNotNone(c.join("Slow"))
         self.assertEqual(len(c.snapshots(count=1, seconds=2)), 1)
+        # Then a long pause: no flood from a pause that overflowed.
+        self.assertEqual(c.snapshots(seconds=1.0), [])
         c.send(press(QUIT))
         self.assertIn(b"\x00", c.drain(0.5))
         self.assertTrue(s.wait_output("Deleting Player 0\n"))
         self.assertIsNone(s.proc.poll())
+        self.assertIsNotNone(s.client().join("Again"), "stopped listening")
 
     def test_back_to_back_snapshots_starve_nobody(self):
         s = self.server(NET_SLEEP_TIME=0, WORLD_WIDTH=30, **QUIET)
@@ -215,8 +248,12 @@ class AbsurdSettings(ServerTestCase):
         self.assertEqual(c.drain(0.3), [])
 
     def test_world_widths_that_are_not_numbers(self):
-        for w in ("nan", "inf", "-inf", "0", "-5", "letters", "1e39"):
-            self.survive(dict(QUIET, WORLD_WIDTH=w, START_ASTEROIDS=3, NET_SLEEP_TIME=10))
+        for w in ("nan", "-nan", "inf", "-inf", "0", "-5", "letters", "1e39"):
+            s, c = self.survive(dict(QUIET, WORLD_WIDTH=w, START_ASTEROIDS=3, NET_SLEEP_TIME=10))
+            if w in ("nan", "-nan", "inf"):
+                self.assertEqual(c.reply["world_width"], 10.0, w)  # the default world
+                rocks = [o["pos"] for o in c.latest().objects_of(3)]
+                self.assertEqual(len(set(rocks)), 3, "asteroids piled up with %s" % w)
 
     def test_rules_with_absurd_values(self):
         cases = [
@@ -244,13 +281,15 @@ class TimeOutScene:
 
     def __init__(self):
         self.server = Server(NET_SLEEP_TIME=50, **QUIET)
+        # Nobody else sends anything here: only the receive time-out can notice.
+        self.lone = Server()
         self.gone = {}
         self.error = None
         self.thread = threading.Thread(target=self.play)
         self.thread.start()
 
-    def watch(self, client, name, since):
-        deadline = time.time() + 14
+    def watch(self, client, name, since, seconds=14):
+        deadline = time.time() + seconds
         while time.time() < deadline:
             if not client.snapshots(count=1, seconds=1.0):
                 return
@@ -259,12 +298,14 @@ class TimeOutScene:
     def play(self):
         try:
             keeper, silent = self.server.client(), self.server.client()
-            keys_only = self.server.client()
+            keys_only, forger = self.server.client(), self.lone.client()
             self.replies = [keeper.join("Keeper"), silent.join("Silent")]
             since = time.time()
             self.replies.append(keys_only.join("Keys"))
+            self.replies.append(forger.join("Forged"))
             watchers = [threading.Thread(target=self.watch, args=(silent, "silent", since)),
-                        threading.Thread(target=self.watch, args=(keys_only, "keys", since))]
+                        threading.Thread(target=self.watch, args=(keys_only, "keys", since)),
+                        threading.Thread(target=self.watch, args=(forger, "forged", since, 20))]
             for w in watchers:
                 w.start()
             deadline = time.time() + 13
@@ -273,7 +314,9 @@ class TimeOutScene:
                 keys_only.send(release(FIRE))  # key events do not
                 time.sleep(0.25)
             for w in watchers:
-                w.join(timeout=5)
+                w.join(timeout=12)
+            self.lone_output = self.lone.output()
+            self.lone_running = self.lone.proc.poll() is None
             self.players = [p["slot"] for p in keeper.latest().players]
             self.output = self.server.output()  # the keeper goes later, when it falls silent
         except Exception as e:  # reported by the test that checks the scene
@@ -290,7 +333,7 @@ def setUpModule():
 
 def tearDownModule():
     SCENE.thread.join(timeout=30)
-    report = SCENE.server.close()
+    report = SCENE.server.close() + SCENE.lone.close()
     if report:
         raise AssertionError("sanitizer reports:\n" + report)
 
@@ -301,10 +344,14 @@ class ZTimeOuts(unittest.TestCase):
     def test_silent_clients_time_out_after_ten_seconds(self):
         SCENE.thread.join(timeout=30)
         self.assertIsNone(SCENE.error)
-        self.assertEqual([r["slot"] for r in SCENE.replies], [0, 1, 2])
+        self.assertEqual([r["slot"] for r in SCENE.replies], [0, 1, 2, 0])
         gone = SCENE.gone
         self.assertTrue(9.5 <= gone["silent"] <= 11.5, gone)
         self.assertTrue(9.5 <= gone["keys"] <= 11.5, gone)
+        # Within ten seconds plus one receive time-out, with no traffic at all.
+        self.assertTrue(9.0 <= gone["forged"] < 16.0, gone)
+        self.assertIn("Deleting Player 0\n", SCENE.lone_output)
+        self.assertTrue(SCENE.lone_running)
         self.assertEqual(SCENE.players, [0])
         out = SCENE.output
         self.assertIn("Deleting Player 1\n", out)

@@ -2,9 +2,10 @@
 """Black-box checks of what a dedicated server puts on the wire: the join
 reply bytes, snapshot layout and ordering, datagram boundaries for several
 PACKET_SIZE values, the fields only the owner sees, start values, bots and
-the pace of snapshots."""
+the pace of snapshots, and junk datagrams that must change nothing."""
 
 import os
+import random
 import struct
 import sys
 import time
@@ -322,6 +323,29 @@ class Pace(ServerTestCase):
         rates = {ms: len(snaps) / spent for ms, snaps in seen.items()}
         self.assertTrue(7.0 <= rates[100] <= 10.5, rates)
         self.assertTrue(22.0 <= rates[25] <= 40.5, rates)
+
+
+class Junk(ServerTestCase):
+    def test_malformed_datagrams_of_every_length_are_ignored(self):
+        s = self.server()
+        rng = random.Random(5)
+        stranger = s.client()
+        member, _ = self.joined(s, "Member")
+        for length in list(range(0, 200)) + [546, 655, 1024, 1502, 2048, 8000]:
+            junk = bytes(rng.randrange(256) for _ in range(length))
+            if length != 20:
+                stranger.send(junk)  # not a client: joins only
+            if length not in (1, 16, 20):
+                member.send(junk)
+        stranger.send(bytes([31]))  # a quit from nobody
+        got = member.drain(0.5)
+        self.assertGreaterEqual(len(got), 5)
+        self.assertNotIn(b"\0", got)  # no QuitAck
+        self.assertEqual(stranger.drain(0.2), [])
+        after, r = self.joined(s, "After")
+        self.assertEqual(r["slot"], 1)
+        self.assertEqual(len(after.latest().players), 2)
+        self.assertIsNone(s.proc.poll())
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "startup/settings.h"
@@ -26,20 +27,14 @@ class ServerSettingsTest : public ::testing::Test {
 };
 
 TEST_F(ServerSettingsTest, MissingFileGivesDefaultsAndKeepsUndefaultedKeys) {
-  g_server_settings.MAX_NUMBER_OF_PLAYERS = 4;
-  g_server_settings.SHOT_KEEP_ALIVE = 7;
-  g_server_settings.SHIP_DEAD_TIME = 9;
-  g_server_settings.START_LIVES = 99;
-  g_server_settings.SHOT_SPEED = 5.0f;
+  load(
+      "MAX_NUMBER_OF_PLAYERS=4\nSHOT_KEEP_ALIVE=7\nSHIP_DEAD_TIME=9\nSTART_LIVES=99\nSHOT_SPEED="
+      "5\n");
   load_server_settings(dir_.file("absent").c_str());
   const ServerSettings& s = g_server_settings;
-  EXPECT_EQ(s.START_LIVES, 3);
-  EXPECT_EQ(s.SHOT_SPEED, 0.14f);
-  EXPECT_EQ(s.GAME_PORT, 12346);
-  EXPECT_EQ(s.ROTATION_SPEED, 1.2f);
-  EXPECT_EQ(s.MAX_NUMBER_OF_PLAYERS, 4);
-  EXPECT_EQ(s.SHOT_KEEP_ALIVE, 7);
-  EXPECT_EQ(s.SHIP_DEAD_TIME, 9);
+  EXPECT_EQ(std::tuple(s.START_LIVES, s.SHOT_SPEED, s.GAME_PORT, s.ROTATION_SPEED,
+                       s.MAX_NUMBER_OF_PLAYERS, s.SHOT_KEEP_ALIVE, s.SHIP_DEAD_TIME),
+            std::tuple(3, 0.14f, 12346, 1.2f, 4, 7, 9));
 }
 
 TEST_F(ServerSettingsTest, FileValuesOverrideDefaults) {
@@ -47,13 +42,10 @@ TEST_F(ServerSettingsTest, FileValuesOverrideDefaults) {
       "WORLD_WIDTH=12.5\nNUKE_SPEED=0.5\nNUKE_EXPLOSTION_GROWTH_SPEED=0.07\n"
       "MAX_NUMBER_OF_PLAYERS=8\nGAME_TYPE=2\nBOT_NUKE_ODDS=0\nshot_speed=9\n");
   const ServerSettings& s = g_server_settings;
-  EXPECT_EQ(s.WORLD_WIDTH, 12.5f);
-  EXPECT_EQ(s.NUKE_SPEED, 0.5f);
-  EXPECT_EQ(s.NUKE_EXPLOSTION_GROWTH_SPEED, 0.07f);
-  EXPECT_EQ(s.SHOT_SPEED, 0.14f);  // lower-case key ignored
-  EXPECT_EQ(s.MAX_NUMBER_OF_PLAYERS, 8);
-  EXPECT_EQ(s.GAME_TYPE, 2);
-  EXPECT_EQ(s.BOT_NUKE_ODDS, 0);
+  // SHOT_SPEED keeps its default: the lower-case key is ignored.
+  EXPECT_EQ(std::tuple(s.WORLD_WIDTH, s.NUKE_SPEED, s.NUKE_EXPLOSTION_GROWTH_SPEED, s.SHOT_SPEED,
+                       s.MAX_NUMBER_OF_PLAYERS, s.GAME_TYPE, s.BOT_NUKE_ODDS),
+            std::tuple(12.5f, 0.5f, 0.07f, 0.14f, 8, 2, 0));
 }
 
 std::vector<std::string> g_keys;
@@ -87,29 +79,23 @@ TEST_F(ServerSettingsTest, NumbersConvertLikeAtoiAndStrtod) {
       "START_LIVES=  -7xyz\nMAX_KILLS=abc\nSHIP_SIZE=2.5e-1junk\nSHOT_SPEED=.5\n"
       "START_ARMOR=99999999999\nMAX_ARMOR=-99999999999\n");
   const ServerSettings& s = g_server_settings;
-  EXPECT_EQ(s.START_LIVES, -7);
-  EXPECT_EQ(s.MAX_KILLS, 0);
-  EXPECT_EQ(s.SHIP_SIZE, 0.25f);
-  EXPECT_EQ(s.SHOT_SPEED, 0.5f);
-  EXPECT_EQ(s.START_ARMOR, 2147483647);  // saturated, not wrapped
-  EXPECT_EQ(s.MAX_ARMOR, -2147483647 - 1);
+  // START_ARMOR and MAX_ARMOR saturate, not wrap.
+  EXPECT_EQ(
+      std::tuple(s.START_LIVES, s.MAX_KILLS, s.SHIP_SIZE, s.SHOT_SPEED, s.START_ARMOR, s.MAX_ARMOR),
+      std::tuple(-7, 0, 0.25f, 0.5f, 2147483647, -2147483647 - 1));
 }
 
 TEST_F(ServerSettingsTest, UnsafeValuesAreBroughtIntoRange) {
+  const ServerSettings& s = g_server_settings;
+  const auto limits = [&s] {
+    return std::tuple(s.GAME_SLEEP, s.NET_SLEEP_TIME, s.NUM_BOTS, s.PACKET_SIZE);
+  };
   load("GAME_SLEEP=0\nNET_SLEEP_TIME=-5\nNUM_BOTS=40\nPACKET_SIZE=5000\n");
-  EXPECT_EQ(g_server_settings.GAME_SLEEP, 1);
-  EXPECT_EQ(g_server_settings.NET_SLEEP_TIME, 0);
-  EXPECT_EQ(g_server_settings.NUM_BOTS, 32);
-  EXPECT_EQ(g_server_settings.PACKET_SIZE, 1502);
-
+  EXPECT_EQ(limits(), std::tuple(1, 0, 32, 1502));
   load("GAME_SLEEP=-100\nNET_SLEEP_TIME=70000\nNUM_BOTS=-1\nPACKET_SIZE=0\n");
-  EXPECT_EQ(g_server_settings.GAME_SLEEP, 1);
-  EXPECT_EQ(g_server_settings.NET_SLEEP_TIME, 60000);
-  EXPECT_EQ(g_server_settings.NUM_BOTS, 0);
-  EXPECT_EQ(g_server_settings.PACKET_SIZE, 1);
-
+  EXPECT_EQ(limits(), std::tuple(1, 60000, 0, 1));
   load("GAME_SLEEP=2000000000\n");
-  EXPECT_EQ(g_server_settings.GAME_SLEEP, 60000);
+  EXPECT_EQ(s.GAME_SLEEP, 60000);
 }
 
 TEST_F(ServerSettingsTest, IntendedValuesAtTheEdgesStay) {
@@ -117,14 +103,9 @@ TEST_F(ServerSettingsTest, IntendedValuesAtTheEdgesStay) {
       "GAME_SLEEP=1\nNET_SLEEP_TIME=0\nNUM_BOTS=32\nPACKET_SIZE=1502\nWORLD_WIDTH=0.001\n"
       "SHOT_SPEED=-0.3\nGAME_PORT=99999\nBOT_NUKE_ODDS=-4\n");
   const ServerSettings& s = g_server_settings;
-  EXPECT_EQ(s.GAME_SLEEP, 1);
-  EXPECT_EQ(s.NET_SLEEP_TIME, 0);
-  EXPECT_EQ(s.NUM_BOTS, 32);
-  EXPECT_EQ(s.PACKET_SIZE, 1502);
-  EXPECT_EQ(s.WORLD_WIDTH, 0.001f);
-  EXPECT_EQ(s.SHOT_SPEED, -0.3f);
-  EXPECT_EQ(s.GAME_PORT, 99999);
-  EXPECT_EQ(s.BOT_NUKE_ODDS, -4);
+  EXPECT_EQ(std::tuple(s.GAME_SLEEP, s.NET_SLEEP_TIME, s.NUM_BOTS, s.PACKET_SIZE, s.WORLD_WIDTH,
+                       s.SHOT_SPEED, s.GAME_PORT, s.BOT_NUKE_ODDS),
+            std::tuple(1, 0, 32, 1502, 0.001f, -0.3f, 99999, -4));
 }
 
 TEST_F(ServerSettingsTest, NonFiniteFloatsAndBadWorldWidthKeepDefaults) {
@@ -132,12 +113,9 @@ TEST_F(ServerSettingsTest, NonFiniteFloatsAndBadWorldWidthKeepDefaults) {
       "SHOT_SPEED=nan\nNUKE_SPEED=inf\nROTATION_SPEED=-infinity\nSHIP_SIZE=1e300\n"
       "DECELERATION_CONSTANT=0.5\nWORLD_WIDTH=letters\n");
   const ServerSettings& s = g_server_settings;
-  EXPECT_EQ(s.SHOT_SPEED, 0.14f);
-  EXPECT_EQ(s.NUKE_SPEED, 0.14f);
-  EXPECT_EQ(s.ROTATION_SPEED, 1.2f);
-  EXPECT_EQ(s.SHIP_SIZE, 0.2f);
-  EXPECT_EQ(s.DECELERATION_CONSTANT, 0.5f);
-  EXPECT_EQ(s.WORLD_WIDTH, 10.0f);
+  EXPECT_EQ(std::tuple(s.SHOT_SPEED, s.NUKE_SPEED, s.ROTATION_SPEED, s.SHIP_SIZE,
+                       s.DECELERATION_CONSTANT, s.WORLD_WIDTH),
+            std::tuple(0.14f, 0.14f, 1.2f, 0.2f, 0.5f, 10.0f));
 
   load("WORLD_WIDTH=-3\n");
   EXPECT_EQ(g_server_settings.WORLD_WIDTH, 10.0f);
@@ -150,10 +128,10 @@ TEST_F(ServerSettingsTest, SinglePlayerValuesDoNotLeakIntoTheNextLoad) {
   EXPECT_EQ(g_server_settings.MAX_NUMBER_OF_PLAYERS, 1);
   g_server_settings.GAME_TYPE = 0;  // what a single-player server does to it
   load("START_LIVES=5\n");
-  EXPECT_EQ(g_server_settings.GAME_PORT, 12346);
-  EXPECT_EQ(g_server_settings.NUM_BOTS, 0);
-  EXPECT_EQ(g_server_settings.GAME_TYPE, 1);
-  EXPECT_EQ(g_server_settings.MAX_NUMBER_OF_PLAYERS, 1);  // no default: kept
+  // MAX_NUMBER_OF_PLAYERS has no default: kept.
+  EXPECT_EQ(std::tuple(g_server_settings.GAME_PORT, g_server_settings.NUM_BOTS,
+                       g_server_settings.GAME_TYPE, g_server_settings.MAX_NUMBER_OF_PLAYERS),
+            std::tuple(12346, 0, 1, 1));
 }
 
 TEST_F(ServerSettingsTest, ShippedDefaultFilesLoadAsDocumented) {

@@ -9,15 +9,12 @@
 
 #include "render/core/model.h"
 #include "render/core/sgi_image.h"
+#include "test_util.h"
 
 namespace zbx {
 namespace {
 
-std::string shipped(const char* rel) {
-  const char* prefix = std::getenv("ZBX3D_DATA_PREFIX");
-  std::ifstream in(std::string(prefix ? prefix : "share") + "/zbx3d/" + rel, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+std::string shipped(const char* rel) { return test::read_file(test::shipped_path(rel)); }
 
 TEST(DamagedFiles, TruncatedModelsFailCleanlyAtEveryLength) {
   std::string text = shipped("models/s.spec");

@@ -25,14 +25,14 @@ namespace {
 TEST(FatalLoaders, MissingAndBrokenModelFilesExitWithStatus1) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::TempDir tmp;
-  std::string dir = tmp.path.string() + "/";
-  std::ofstream(tmp.path / "bad.spec") << "400\n1\n";
+  std::string dir = tmp.path() + "/";
+  std::ofstream(tmp.file("bad.spec")) << "400\n1\n";
   EXPECT_FATAL(load_model_file(dir, "ship.spec"), 1,
                "(^|\n)Error opening spec file ship\\.spec\n$");
   EXPECT_FATAL(load_model_file(dir, "bad.spec"), 1,
                "(^|\n)Error in spec file bad\\.spec: slot 400 outside 0\\.\\.254\n$");
   // A data prefix without models fails on the first file.
-  EXPECT_FATAL((setenv("ZBX3D_DATA_PREFIX", tmp.path.c_str(), 1), load_model_set()), 1,
+  EXPECT_FATAL((setenv("ZBX3D_DATA_PREFIX", tmp.path().c_str(), 1), load_model_set()), 1,
                "(^|\n)Error opening spec file ship\\.spec\n$");
 }
 
@@ -48,7 +48,7 @@ TEST(FatalLoaders, ShippedModelSetLoadsIntoTheTable) {
 TEST(FatalLoaders, TextureFailuresExitWith1ForMissingAnd0ForUnreadable) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::TempDir tmp;
-  std::string junk = (tmp.path / "junk.rgb").string();
+  std::string junk = tmp.file("junk.rgb");
   std::ofstream(junk) << "no picture here";
   // A fixed path: the threadsafe death test runs the test body again in the child.
   std::string none = "/nonexistent-zbx/none.rgb";

@@ -111,14 +111,14 @@ TEST(ModelFiles, LaterFileForTheSameSlotWinsAndErrorsNameTheFile) {
   tmp.write("bad.spec", "300\n0\n");
   ModelTable table;
   std::string error;
-  ASSERT_TRUE(read_model_file(tmp.dir(), "one.spec", table, error));
-  ASSERT_TRUE(read_model_file(tmp.dir(), "two.spec", table, error));
+  ASSERT_TRUE(read_model_file(tmp.path() + "/", "one.spec", table, error));
+  ASSERT_TRUE(read_model_file(tmp.path() + "/", "two.spec", table, error));
   ASSERT_TRUE(table[4]);
   EXPECT_FLOAT_EQ(face_corners(*table[4], 0).position[0].x, 9);
 
-  EXPECT_FALSE(read_model_file(tmp.dir(), "missing.spec", table, error));
+  EXPECT_FALSE(read_model_file(tmp.path() + "/", "missing.spec", table, error));
   EXPECT_EQ(error, "Error opening spec file missing.spec\n");
-  EXPECT_FALSE(read_model_file(tmp.dir(), "bad.spec", table, error));
+  EXPECT_FALSE(read_model_file(tmp.path() + "/", "bad.spec", table, error));
   EXPECT_EQ(error, "Error in spec file bad.spec: slot 300 outside 0..254\n");
   EXPECT_FALSE(table[254]);
 }
@@ -131,7 +131,7 @@ TEST(ModelFiles, SetMirrorsTheShipAndNormalisesShipAndLetters) {
   for (int i = 0; i < 7; ++i) tmp.write(names[i], std::to_string(slots[i]) + "\n1\n" + face(3, 4));
   ModelTable table;
   std::string error;
-  ASSERT_TRUE(read_model_set(tmp.dir(), table, error)) << error;
+  ASSERT_TRUE(read_model_set(tmp.path() + "/", table, error)) << error;
   for (int s : {0, 6, 7, 8, 9}) EXPECT_NEAR(model_radius(*table[s]), 1.0f, 1e-6f) << s;
   for (int s : {2, 10}) EXPECT_FLOAT_EQ(model_radius(*table[s]), 5.0f) << s;
   EXPECT_FLOAT_EQ(face_corners(*table[0], 0).position[0].z, -0.8f);  // (3, 0, 4) -> z -4/5
@@ -140,7 +140,7 @@ TEST(ModelFiles, SetMirrorsTheShipAndNormalisesShipAndLetters) {
   // A needed slot that no file fills is reported instead of left for the client.
   tmp.write("nuke.spec", "11\n1\n" + face(3, 4));
   ModelTable partial;
-  EXPECT_FALSE(read_model_set(tmp.dir(), partial, error));
+  EXPECT_FALSE(read_model_set(tmp.path() + "/", partial, error));
   EXPECT_EQ(error, "Model slot 10 not filled by any spec file\n");
 }
 
@@ -200,9 +200,7 @@ TEST(ModelLookup, KindsFindTheirSlotsAndEmptySlotsGiveNothing) {
 }
 
 TEST(ShippedModels, AllSevenLoadWithTheirSlotsAndSizes) {
-  const char* prefix = std::getenv("ZBX3D_DATA_PREFIX");
-  ASSERT_NE(prefix, nullptr);
-  std::string dir = std::string(prefix) + "/zbx3d/models/";
+  const std::string dir = test::shipped_path("models/");
   ModelTable table;
   std::string error;
   ASSERT_TRUE(read_model_set(dir, table, error)) << error;

@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <string>
+
+#include "test_util.h"
 
 namespace zbx {
 namespace {
@@ -131,22 +134,18 @@ TEST(SgiImage, RejectsWhatItCannotHandleWithoutLeavingTheBuffer) {
 TEST(SgiImage, ReadsFilesAndTellsAMissingOneApart) {
   SgiImage img;
   EXPECT_EQ(read_sgi_image("/nonexistent/explosion.rgb", img), SgiRead::cannot_open);
-  char path[] = "/tmp/zbx_sgi_XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
+  test::TempDir tmp;
+  const std::string path = tmp.file("explosion.rgb");
   Bytes f = sgi_file(2, 1, 3, {literal({10, 20}), literal({30, 40}), literal({50, 60})});
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), f.size());
-  EXPECT_EQ(read_sgi_image(path, img), SgiRead::ok);
+  EXPECT_EQ(read_sgi_image(path.c_str(), img), SgiRead::ok);
   EXPECT_EQ(img.rgba[0], 50);
   std::ofstream(path, std::ios::binary) << "not an image";
-  EXPECT_EQ(read_sgi_image(path, img), SgiRead::bad_image);
-  std::remove(path);
+  EXPECT_EQ(read_sgi_image(path.c_str(), img), SgiRead::bad_image);
 }
 
 TEST(SgiImage, ShippedExplosionIsAFireballWithADarkSoftEdge) {
-  const char* prefix = std::getenv("ZBX3D_DATA_PREFIX");
-  ASSERT_NE(prefix, nullptr);
-  std::string path = std::string(prefix) + "/zbx3d/textures/explosion.rgb";
+  const std::string path = test::shipped_path("textures/explosion.rgb");
   SgiImage img;
   std::string error;
   ASSERT_EQ(read_sgi_image(path.c_str(), img, &error), SgiRead::ok) << error;

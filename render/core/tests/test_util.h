@@ -1,15 +1,19 @@
 // Shared helpers of the render core tests: a counting random source with a
-// seed, and a temporary folder that removes itself.
+// seed; temporary folders come from testing/files.h.
 #pragma once
 
-#include <stdlib.h>
-
-#include <filesystem>
+#include <cstdlib>
 #include <string>
 
 #include "testing/files.h"
 
 namespace zbx::test {
+
+// Path of a shipped data file, e.g. "models/ship.spec".
+inline std::string shipped_path(const std::string& relative) {
+  const char* prefix = std::getenv("ZBX3D_DATA_PREFIX");
+  return std::string(prefix != nullptr ? prefix : ZBX_TEST_DATA_PREFIX) + "/zbx3d/" + relative;
+}
 
 // A small linear congruential generator that counts its draws.
 struct CountingRandom {
@@ -24,18 +28,5 @@ inline int lcg() {
   g_random.state = g_random.state * 1103515245u + 12345u;
   return static_cast<int>((g_random.state >> 8) & 0x7fffff);
 }
-
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/zbx_rcore_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string dir() const { return path.string() + "/"; }
-  void write(const std::string& name, const std::string& text) const {
-    write_file((path / name).string(), text);
-  }
-};
 
 }  // namespace zbx::test

@@ -1,5 +1,6 @@
 // UDP on 127.0.0.1 for tests and benchmarks: addresses, a socket bound to a
-// port of the system's choosing, and a free port for a server to take.
+// port of the system's choosing, a free port for a server to take, and
+// whether a port has been taken.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,6 +9,10 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace zbx::test {
 
@@ -34,6 +39,25 @@ inline int free_udp_port() {
   const int port = ntohs(bind_loopback(s).sin_port);
   close(s);
   return port;
+}
+
+// Whether some socket is bound to this UDP port, read from the kernel's table:
+// binding a probe socket could take the port from a server starting up.
+inline bool udp_port_bound(int port) {
+  char wanted[8];
+  std::snprintf(wanted, sizeof wanted, ":%04X", static_cast<unsigned>(port));
+  for (const char* path : {"/proc/net/udp", "/proc/net/udp6"}) {
+    std::ifstream table(path);
+    std::string line;
+    std::getline(table, line);  // header
+    while (std::getline(table, line)) {
+      std::istringstream fields(line);
+      std::string slot, local;
+      fields >> slot >> local;
+      if (local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace zbx::test
