@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   }
   zbx::apply_command_line(line, zbx::g_paths);
 
-  zbx::load_server_settings(zbx::g_paths.server_settings.c_str());
+  zbx::load_server_settings(zbx::g_paths.serverSettings.c_str());
 
   if (line.dedicated) {
     zbx::ServerControl control;  // nothing stops a dedicated server but its own rules

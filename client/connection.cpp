@@ -195,14 +195,6 @@ void on_sound(void* c, const SoundEventMessage& m) {
 
 void ReadServerThread() {
   const int s = g_connection.socket;
-  SnapshotContext context{&g_mirror, &g_connection.warpLoop};
-  SnapshotHandler handler;
-  handler.context = &context;
-  handler.on_presence = on_presence;
-  handler.on_player = on_player;
-  handler.on_object = on_object;
-  handler.on_sound = on_sound;
-
   record_game_begin();
   std::uint8_t buffer[DATAGRAM_BUFFER_SIZE];
   while (g_connection.receiverStop.load() == 0) {
@@ -213,12 +205,7 @@ void ReadServerThread() {
     }
     if (n == 0) continue;  // woken by the game's end, or an empty datagram
     g_connection.lastDatagram.store(steady_milliseconds());
-    g_connection.receiverActive.store(1);
-    {
-      std::lock_guard<std::mutex> lock(mirror_mutex());
-      parse_snapshot(buffer, static_cast<std::size_t>(n), handler);
-    }
-    g_connection.receiverActive.store(0);
+    apply_datagram(buffer, static_cast<std::size_t>(n));
     record_datagram(buffer, static_cast<std::size_t>(n));
   }
   record_game_end();
@@ -245,19 +232,21 @@ int StartGame() {
 void begin_game() {
   g_connection.receiverStop.store(0);
   g_connection.lastDatagram.store(steady_milliseconds());
-  g_play.scoreTable = 0;
-  g_play.reverseView = 0;
-
-  hold_mirror();
   g_connection.receiversStarted.fetch_add(1);
   g_connection.receiversRunning.fetch_add(1);
+  start_game_thread(ReadServerThread);
+}
+
+void start_game_thread(void (*body)()) {
+  g_play.scoreTable = 0;
+  g_play.reverseView = 0;
+  hold_mirror();
   try {
-    g_connection.receiver = std::thread(ReadServerThread);
+    g_connection.receiver = std::thread(body);
   } catch (const std::system_error& e) {
     std::printf("ERROR, return code from pthread_create() is %d\n", e.code().value());
     fatal_exit(1);
   }
-
   g_play.beatPeriod = BEAT_PERIOD;
   g_play.beatCounter = BEAT_PERIOD;
   g_play.beatToggle = 0;

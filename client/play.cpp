@@ -70,7 +70,7 @@ void stop_game_loops() {
 void finish_private_server() {
   if (!g_local_server.privateGame) return;
   g_local_server.privateGame = false;
-  if (stop_server_thread()) load_server_settings(g_paths.server_settings.c_str());
+  if (stop_server_thread()) load_server_settings(g_paths.serverSettings.c_str());
 }
 
 // Steps shared by both ends of a game, up to the screen that follows.

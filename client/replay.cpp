@@ -161,21 +161,7 @@ void begin_replay() {
   g_replay.paused.store(false);
   g_replay.finished.store(false);
   g_replay.active = true;
-  g_play.scoreTable = 0;
-  g_play.reverseView = 0;
-  hold_mirror();
-  try {
-    g_connection.receiver = std::thread(ReplayThread);
-  } catch (const std::system_error& e) {
-    std::printf("ERROR, return code from pthread_create() is %d\n", e.code().value());
-    fatal_exit(1);
-  }
-  g_play.beatPeriod = BEAT_PERIOD;
-  g_play.beatCounter = BEAT_PERIOD;
-  g_play.beatToggle = 0;
-  gettimeofday(&g_play.previousFrame, nullptr);
-  g_play.lastUpdate = g_play.previousFrame;
-  g_play.inGame = true;
+  start_game_thread(ReplayThread);
 }
 
 void end_replay() {

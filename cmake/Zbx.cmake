@@ -62,7 +62,7 @@ function(zbx_tests name)
     # Keys typed into a starved Xvfb can share a time stamp, and freeglut then
     # takes a release and the next press of the same key for auto-repeat and
     # drops both: suites that type keys run alone.
-    if(base MATCHES "^test_(blackbox|gui)_")
+    if(name STREQUAL "zbx_menus" AND base MATCHES "^test_(blackbox|gui)_")
       set_tests_properties(${name}.${base} PROPERTIES RUN_SERIAL TRUE)
     endif()
   endforeach()

@@ -124,9 +124,7 @@ void draw_config_menu() {
   auto& m = g_menus.config;
   const int w = window_width();
   const int h = window_height();
-  const ScrollWindow window = scroll_window(m.first, m.selected, m.count, h);
-  m.first = window.first;
-  begin_frame();
+  const ScrollWindow window = begin_list_frame(m.first, m.selected, m.count);
   for (int i = window.first; i <= window.last; ++i) {
     const ConfigItem& item = m.items[i];
     const int y = h - m.top - MENU_LINE_HEIGHT * (i - window.first);

@@ -29,6 +29,13 @@ ScrollWindow scroll_window(int first, int selected, int count, int height) {
   return w;
 }
 
+ScrollWindow begin_list_frame(int& first, int selected, int count) {
+  const ScrollWindow window = scroll_window(first, selected, count, window_height());
+  first = window.first;
+  begin_frame();
+  return window;
+}
+
 int navigate_list(int selected, int count, int special_key) {
   if (special_key == SPECIAL_KEY_DOWN) return selected + 1 >= count ? 0 : selected + 1;
   if (special_key == SPECIAL_KEY_UP) return selected <= 0 ? count - 1 : selected - 1;

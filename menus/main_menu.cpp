@@ -54,9 +54,7 @@ void draw_main_menu() {
   auto& m = g_menus.mainMenu;
   const int w = window_width();
   const int h = window_height();
-  const ScrollWindow window = scroll_window(m.first, m.selected, m.count, h);
-  m.first = window.first;
-  begin_frame();
+  const ScrollWindow window = begin_list_frame(m.first, m.selected, m.count);
   for (int i = window.first; i <= window.last; ++i) {
     draw_text(w / 2 - 100, h - m.top - MENU_LINE_HEIGHT * (i - window.first), m.items[i].label,
               i == m.selected ? palette_white : palette_blue, 1);

@@ -355,10 +355,10 @@ void parse_snapshot(const std::uint8_t* data, std::size_t length, const Snapshot
 // ---- snapshot building ---------------------------------------------------
 
 SnapshotWriter::SnapshotWriter(int packet_size, DatagramSender send, void* context)
-    : packet_size_(clamp_packet_size(packet_size)), send_(send), context_(context) {}
+    : packetSize_(clamp_packet_size(packet_size)), send_(send), context_(context) {}
 
 void SnapshotWriter::begin(int packet_size) {
-  packet_size_ = clamp_packet_size(packet_size);
+  packetSize_ = clamp_packet_size(packet_size);
   length_ = 0;
   failed_ = false;
 }
@@ -382,7 +382,7 @@ void SnapshotWriter::flush() {
 }
 
 void SnapshotWriter::appended() {
-  if (length_ > static_cast<std::size_t>(packet_size_)) flush();
+  if (length_ > static_cast<std::size_t>(packetSize_)) flush();
 }
 
 void SnapshotWriter::add_object(const ObjectMessage& m) {

@@ -65,7 +65,7 @@ void install_screen(const ScreenCallbacks& screen) {
 void load_explosion_texture(const char* path) {
   // Ends the process with the texture messages when the file will not do.
   const SgiImage image = load_explosion_image(path);
-  glBindTexture(GL_TEXTURE_2D, g_render.explosion_texture);
+  glBindTexture(GL_TEXTURE_2D, g_render.explosionTexture);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   // Three components: the picture's own alpha is dropped, every texel is opaque.
   glTexImage2D(GL_TEXTURE_2D, 0, 3, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
@@ -89,7 +89,7 @@ void open_window(const ScreenCallbacks& first_screen) {
   glColor3f(1.0f, 1.0f, 1.0f);
   GLuint name = 0;
   glGenTextures(1, &name);
-  g_render.explosion_texture = name;
+  g_render.explosionTexture = name;
   const std::string path = std::string(data_prefix()) + "/zbx3d/textures/explosion.rgb";
   load_explosion_texture(path.c_str());
   glEnable(GL_DEPTH_TEST);

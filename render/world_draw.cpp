@@ -6,7 +6,7 @@
 // very arithmetic of the per-vertex path, into one indexed vertex array and
 // handed to GL in a single draw before blending starts: software renderers
 // pay per call far more than per triangle, and identical vertices in the
-// identical order give the identical picture. RenderState::cpu_transform
+// identical order give the identical picture. RenderState::cpuTransform
 // selects the per-vertex path (one call per vertex) for comparison.
 #include <GL/gl.h>
 
@@ -25,7 +25,7 @@ namespace {
 struct Camera {
   Vector3f position;
   Matrix3f flight{};
-  float world_width = 10.0f;
+  float worldWidth = 10.0f;
   bool reverse = false;
 };
 
@@ -35,7 +35,7 @@ Camera own_camera(const MirrorPlayer& own) {
 
 // Camera coordinates of a world position, without the reverse-view sign.
 Vector3f camera_point(const Camera& camera, Vector3f world) {
-  return to_camera(wrapped_offset(world, camera.position, camera.world_width), camera.flight);
+  return to_camera(wrapped_offset(world, camera.position, camera.worldWidth), camera.flight);
 }
 
 bool finite(const Matrix3f& m) {
@@ -83,7 +83,7 @@ void flush_batch() {
 // path; else into the batch, each shared corner of a welded model once.
 template <typename ToPoint>
 void draw_faces(const Model& model, ToPoint to_point) {
-  if (g_render.cpu_transform) {
+  if (g_render.cpuTransform) {
     const int faces = face_count(model);
     for (int f = 0; f < faces; ++f) {
       const Face face = face_corners(model, f);
@@ -164,7 +164,7 @@ void draw_oriented_model(const MirrorObject& entity, const Model* model) {
   }
   if (face_count(*model) <= 0) return;
   // Each corner placed in the world about the entity, then seen from the camera.
-  const Vector3f d = wrapped_offset(entity.position, camera.position, camera.world_width);
+  const Vector3f d = wrapped_offset(entity.position, camera.position, camera.worldWidth);
   draw_faces(*model, [&](Vector3f v) { return to_camera(model_offset(d, entity.size, o, v), f); });
 }
 
@@ -177,8 +177,9 @@ void draw_facing_model(const MirrorObject& object, const Model* model) {
   if (!is_finite(c) || !std::isfinite(object.size)) return;
   const float s = object.size;
   if (face_count(*model) <= 0) return;
-  draw_faces(*model,
-             [&](Vector3f v) { return Vector3f{c.x + s * v.x, c.y + s * v.y, c.z + s * v.z}; });
+  draw_faces(*model, [&](Vector3f v) {
+    return Vector3f{c.x + s * v.x, c.y + s * v.y, c.z + s * v.z};
+  });
 }
 
 void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float centre_alpha,
@@ -210,7 +211,7 @@ void draw_explosion(Vector3f position, int kind, float age) {
     Vector3f c = camera_point(camera, position);
     c.z = view_z(c.z, camera.reverse);
     if (is_finite(c) && std::isfinite(h)) {
-      glBindTexture(GL_TEXTURE_2D, g_render.explosion_texture);
+      glBindTexture(GL_TEXTURE_2D, g_render.explosionTexture);
       glColor4f(1.0f, 1.0f, 1.0f, 1.0f - age);
       glBegin(GL_QUADS);
       for (const TexturedCorner& corner : explosion_quad(c, h)) {

@@ -268,7 +268,7 @@ void ServerThread(int keep_settings, ServerControl& control, ListeningHook liste
     std::lock_guard<std::mutex> lock(world_lock());
     g_world.humanCount = 0;
   }
-  if (keep_settings == 0) load_server_settings(g_paths.single_settings.c_str());
+  if (keep_settings == 0) load_server_settings(g_paths.singleSettings.c_str());
 
   ServerRun run(control.stop);
   ReceiveLoop loop(run);

@@ -84,14 +84,14 @@ void load_client_settings() {
   const KeyBindings keys = s.keys;
   s = ClientSettings{};
   s.keys = keys;
-  if (std::FILE* file = std::fopen(g_paths.client_settings.c_str(), "r")) {
+  if (std::FILE* file = std::fopen(g_paths.clientSettings.c_str(), "r")) {
     read_settings_file(file, client_settings_handler);
     std::fclose(file);
   }
 }
 
 void save_client_settings() {
-  std::FILE* file = std::fopen(g_paths.client_settings.c_str(), "w");
+  std::FILE* file = std::fopen(g_paths.clientSettings.c_str(), "w");
   if (file == nullptr) return;
   const ClientSettings& s = g_client_settings;
   const KeyBindings& k = s.keys;

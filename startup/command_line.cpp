@@ -15,9 +15,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     const char* word = argv[i] != nullptr ? argv[i] : "";
     std::optional<std::string>* target = nullptr;
     if (std::strcmp(word, "-cf") == 0) {
-      target = &line.client_settings;
+      target = &line.clientSettings;
     } else if (std::strcmp(word, "-scf") == 0) {
-      target = &line.server_settings;
+      target = &line.serverSettings;
     } else if (std::strcmp(word, "-record") == 0) {
       target = &line.record;
     } else if (std::strcmp(word, "-play") == 0) {
@@ -35,7 +35,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     if (i + 1 >= argc) break;
     const char* file = argv[++i] != nullptr ? argv[i] : "";
     // Only the settings paths live in fixed 80-byte fields.
-    const bool settings = target == &line.client_settings || target == &line.server_settings;
+    const bool settings = target == &line.clientSettings || target == &line.serverSettings;
     if (settings && std::strlen(file) > MAX_PATH_CHARS) {
       line.status = 1;
       line.message =
@@ -73,8 +73,8 @@ std::string info_text(int argc, const char* const* argv) {
 }
 
 void apply_command_line(const CommandLine& line, UserPaths& paths) {
-  if (line.client_settings) paths.client_settings = *line.client_settings;
-  if (line.server_settings) paths.server_settings = *line.server_settings;
+  if (line.clientSettings) paths.clientSettings = *line.clientSettings;
+  if (line.serverSettings) paths.serverSettings = *line.serverSettings;
 }
 
 }  // namespace zbx

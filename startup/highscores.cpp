@@ -43,7 +43,7 @@ void copy_name(char (&to)[HIGH_SCORE_NAME_SIZE], const char* from) {
 void clear_high_scores() { g_high_scores = HighScoreTable{}; }
 
 void load_high_scores() {
-  std::FILE* file = std::fopen(g_paths.high_scores.c_str(), "r");
+  std::FILE* file = std::fopen(g_paths.highScores.c_str(), "r");
   if (file == nullptr) return;
   for (HighScoreEntry& entry : g_high_scores.entries) {
     char score_text[SCORE_TEXT_SIZE];
@@ -56,7 +56,7 @@ void load_high_scores() {
 }
 
 void save_high_scores() {
-  std::FILE* file = std::fopen(g_paths.high_scores.c_str(), "w");
+  std::FILE* file = std::fopen(g_paths.highScores.c_str(), "w");
   if (file == nullptr) return;
   for (const HighScoreEntry& entry : g_high_scores.entries) {
     std::fprintf(file, "%d %s\n", entry.score, entry.name);

@@ -1,7 +1,6 @@
 // The per-user directory, its four paths, the data prefix and the fatal exit.
 #include <dirent.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <array>
@@ -148,10 +147,10 @@ int prepare_user_dir(const char* home, UserPaths& paths, std::string& message) {
       }
     }
   }
-  paths.high_scores = dir + "/scores.dat";
-  paths.client_settings = dir + "/ZBXConfig";
-  paths.server_settings = dir + "/ZBXServerConfig";
-  paths.single_settings = dir + "/ZBXServerSingleConfig";
+  paths.highScores = dir + "/scores.dat";
+  paths.clientSettings = dir + "/ZBXConfig";
+  paths.serverSettings = dir + "/ZBXServerConfig";
+  paths.singleSettings = dir + "/ZBXServerSingleConfig";
   return 0;
 }
 

@@ -60,12 +60,12 @@ class ReplayTest : public ::testing::Test {
   void SetUp() override {
     test::fresh_client(0, 1000ms);
     home_ = getenv("HOME");
-    g_paths.server_settings = home_ + "/ZBXServerConfig";
-    g_paths.client_settings = home_ + "/ZBXConfig";
+    g_paths.serverSettings = home_ + "/ZBXServerConfig";
+    g_paths.clientSettings = home_ + "/ZBXConfig";
     port_ = test::free_udp_port();
-    test::write_file(g_paths.server_settings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
-                                                  std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
-    load_server_settings(g_paths.server_settings.c_str());
+    test::write_file(g_paths.serverSettings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
+                                                 std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
+    load_server_settings(g_paths.serverSettings.c_str());
     ASSERT_TRUE(start_server_thread(1));
     std::this_thread::sleep_for(200ms);
   }
@@ -74,12 +74,14 @@ class ReplayTest : public ::testing::Test {
     g_recording = RecordingState{};
     reset_client_state();
   }
-  // One short game against the server: join, some frames, quit.
-  void play_game(int frames) {
+  // One short game against the server: join, frames for a while, quit.
+  // Timed, not counted: a frame with nothing to draw may not sleep at all.
+  void play_game(std::chrono::milliseconds length) {
     g_client_settings.SERVER_PORT = port_;
     std::snprintf(g_client_settings.PLAYER_NAME, sizeof g_client_settings.PLAYER_NAME, "Tester");
     ASSERT_EQ(StartGame(), 0);
-    for (int i = 0; i < frames; ++i) frame_step();
+    const auto end = std::chrono::steady_clock::now() + length;
+    while (std::chrono::steady_clock::now() < end) frame_step();
     leave_game();
     g_client_settings.SERVER_PORT = port_;
   }
@@ -92,8 +94,8 @@ TEST_F(ReplayTest, GamesAreRecordedReplayedAndSurviveEveryCut) {
   std::remove(path.c_str());
   std::remove((path + ".2").c_str());
   ASSERT_TRUE(start_recording(path));
-  play_game(30);
-  play_game(5);
+  play_game(600ms);
+  play_game(100ms);
   g_recording = RecordingState{};
 
   const std::string first = test::read_file(path);
@@ -193,7 +195,7 @@ TEST_F(ReplayTest, BadFilesGiveOneLineAndNothingIsOverwritten) {
   const std::string notes = home_ + "/notes.txt";
   test::write_file(notes, "mine");
   EXPECT_FALSE(start_recording(notes));
-  play_game(3);
+  play_game(60ms);
   EXPECT_EQ(test::read_file(notes), "mine");
   EXPECT_FALSE(start_recording(home_ + "/no/such/folder/game.zrec"));
   EXPECT_FALSE(start_recording("/proc/version/game.zrec"));

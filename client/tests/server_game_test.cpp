@@ -28,13 +28,13 @@ class ServerGameTest : public ::testing::Test {
   void SetUp() override {
     test::fresh_client(0, 1000ms);
     home_ = getenv("HOME");
-    g_paths.server_settings = home_ + "/ZBXServerConfig";
-    g_paths.single_settings = home_ + "/ZBXServerSingleConfig";
-    g_paths.client_settings = home_ + "/ZBXConfig";
-    std::remove(g_paths.client_settings.c_str());
+    g_paths.serverSettings = home_ + "/ZBXServerConfig";
+    g_paths.singleSettings = home_ + "/ZBXServerSingleConfig";
+    g_paths.clientSettings = home_ + "/ZBXConfig";
+    std::remove(g_paths.clientSettings.c_str());
     port_ = free_udp_port();
-    test::write_file(g_paths.server_settings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
-                                                  std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
+    test::write_file(g_paths.serverSettings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
+                                                 std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
   }
   void TearDown() override {
     if (g_play.inGame) leave_game();
@@ -45,7 +45,7 @@ class ServerGameTest : public ::testing::Test {
 };
 
 TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
-  load_server_settings(g_paths.server_settings.c_str());
+  load_server_settings(g_paths.serverSettings.c_str());
   ASSERT_TRUE(start_server_thread(1));
   EXPECT_FALSE(start_server_thread(1)) << "one server thread at a time";
   std::this_thread::sleep_for(200ms);
@@ -94,7 +94,7 @@ TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
 }
 
 TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
-  load_server_settings(g_paths.server_settings.c_str());
+  load_server_settings(g_paths.serverSettings.c_str());
   ASSERT_TRUE(start_server_thread(1));
   std::this_thread::sleep_for(200ms);
   const int before = test::open_descriptors();
@@ -114,8 +114,8 @@ TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
 }
 
 TEST_F(ServerGameTest, SinglePlayerGameStartsAndEndsItsPrivateServer) {
-  test::write_file(g_paths.single_settings, "MAX_NUMBER_OF_PLAYERS=1\nGAME_TYPE=1\nGAME_PORT=" +
-                                                std::to_string(port_) + "\n");
+  test::write_file(g_paths.singleSettings, "MAX_NUMBER_OF_PLAYERS=1\nGAME_TYPE=1\nGAME_PORT=" +
+                                               std::to_string(port_) + "\n");
   g_local_server.singlePlayerPort = port_;
   g_local_server.startWait = 200ms;
   g_client_settings.keys.QUIT_KEY = 'q';
@@ -138,7 +138,7 @@ TEST_F(ServerGameTest, SinglePlayerGameStartsAndEndsItsPrivateServer) {
 }
 
 TEST_F(ServerGameTest, FailedSinglePlayerJoinStopsItsPrivateServer) {
-  test::write_file(g_paths.single_settings,
+  test::write_file(g_paths.singleSettings,
                    "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=" + std::to_string(port_) + "\n");
   g_local_server.singlePlayerPort = port_;
   g_local_server.startWait = 400ms;
@@ -176,10 +176,9 @@ class MenuServerTest : public ServerGameTest {
     g_client_settings.keys.QUIT_KEY = 'q';
   }
   void start_menu_server(int maxPlayers) {
-    test::write_file(g_paths.server_settings,
-                     "MAX_NUMBER_OF_PLAYERS=" + std::to_string(maxPlayers) +
-                         "\nGAME_PORT=" + std::to_string(port_) + "\n");
-    load_server_settings(g_paths.server_settings.c_str());
+    test::write_file(g_paths.serverSettings, "MAX_NUMBER_OF_PLAYERS=" + std::to_string(maxPlayers) +
+                                                 "\nGAME_PORT=" + std::to_string(port_) + "\n");
+    load_server_settings(g_paths.serverSettings.c_str());
     ASSERT_TRUE(start_server_thread(1));
     std::this_thread::sleep_for(150ms);
   }

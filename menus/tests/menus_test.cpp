@@ -262,7 +262,7 @@ TEST_F(MenuTest, TextEntryEditsInPlaceUpToItsLimit) {
 // Each of these once saved a file that reloaded other values: an emptied
 // address as "SERVER_IP=" (the port line became the address), a blank in a name.
 TEST_F(MenuTest, TextEntryKeepsToWhatTheFileCanHold) {
-  const std::string shipped = read_file(g_paths.client_settings);
+  const std::string shipped = read_file(g_paths.clientSettings);
   show_config_editor();
   config_keyboard(KEY_RETURN, 0, 0);  // "Server IP"
   type(text_entry_keyboard, std::string(15, '\b'));
@@ -283,7 +283,7 @@ TEST_F(MenuTest, TextEntryKeepsToWhatTheFileCanHold) {
   EXPECT_STREQ(g_client_settings.SERVER_IP, "127.0.0.1");
   EXPECT_EQ(g_client_settings.SERVER_PORT, 12346);
   EXPECT_STREQ(g_client_settings.PLAYER_NAME, "mynamex");
-  test::write_file(g_paths.client_settings, shipped);
+  test::write_file(g_paths.clientSettings, shipped);
 }
 
 TEST_F(MenuTest, SaveWritesTheValuesShownAndStaysOnTheList) {
@@ -299,7 +299,7 @@ TEST_F(MenuTest, SaveWritesTheValuesShownAndStaysOnTheList) {
   config_keyboard(KEY_RETURN, 0, 0);
   EXPECT_EQ(g_menus.screen, Screen::ConfigEditor);
 
-  const std::string saved = read_file(g_paths.client_settings);
+  const std::string saved = read_file(g_paths.clientSettings);
   EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 21);
   EXPECT_NE(saved.find("VOLUME=3\n"), std::string::npos);
   EXPECT_NE(saved.find("QUIT_KEY=Q\n"), std::string::npos);
@@ -327,7 +327,7 @@ TEST_F(MenuTest, HighScoreViewClearsAndReturns) {
   EXPECT_EQ(g_high_scores.entries[0].score, 0);
   std::string ten;
   for (int i = 0; i < 10; ++i) ten += "0 \n";
-  EXPECT_EQ(read_file(g_paths.high_scores), ten);
+  EXPECT_EQ(read_file(g_paths.highScores), ten);
   EXPECT_EQ(g_menus.screen, Screen::HighScores);
 
   high_score_special(SPECIAL_KEY_DOWN, 0, 0);
@@ -355,7 +355,7 @@ TEST_F(MenuTest, NameEntryInsertsTheFinalScoreUnderTheTypedName) {
   EXPECT_EQ(g_menus.screen, Screen::HighScores);
   EXPECT_EQ(g_high_scores.entries[1].score, 57);
   EXPECT_STREQ(g_high_scores.entries[1].name, "John Q. Public the ");
-  EXPECT_EQ(read_file(g_paths.high_scores).substr(0, 32), "100 best\n57 John Q. Public the \n");
+  EXPECT_EQ(read_file(g_paths.highScores).substr(0, 32), "100 best\n57 John Q. Public the \n");
   std::lock_guard<std::mutex> lock(mirror_mutex());
   clear_mirror();
 }
@@ -373,7 +373,7 @@ TEST_F(MenuTest, HooksReachTheMenus) {
 using test::free_udp_port;
 
 TEST_F(MenuTest, ServerStartsOnceStopsOnceAndBlocksSinglePlayer) {
-  load_server_settings(g_paths.server_settings.c_str());
+  load_server_settings(g_paths.serverSettings.c_str());
   g_server_settings.GAME_PORT = free_udp_port();
   g_local_server.startWait = std::chrono::milliseconds(50);
 
@@ -433,8 +433,8 @@ TEST_F(MenuTest, FailedSinglePlayerJoinStopsItsServerAndAllowsANewStart) {
   const int clientPort = free_udp_port();
   int serverPort = free_udp_port();
   while (serverPort == clientPort) serverPort = free_udp_port();
-  test::write_file(g_paths.single_settings, "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=" +
-                                                std::to_string(serverPort) + "\nNUM_BOTS=0\n");
+  test::write_file(g_paths.singleSettings, "MAX_NUMBER_OF_PLAYERS=1\nGAME_PORT=" +
+                                               std::to_string(serverPort) + "\nNUM_BOTS=0\n");
   g_local_server.singlePlayerPort = clientPort;
   g_local_server.startWait = std::chrono::milliseconds(50);
   g_connection.receiveTimeout = std::chrono::milliseconds(100);

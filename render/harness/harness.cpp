@@ -21,8 +21,8 @@
 #include <thread>
 
 #include "client/client.h"
-#include "scene.h"
 #include "render/render.h"
+#include "scene.h"
 #include "startup/settings.h"
 
 namespace {
@@ -35,9 +35,9 @@ struct Options {
   int frames = 1;
   const char* out = nullptr;
   bool reverse = false;
-  bool score_key = false;
+  bool scoreKey = false;
   bool cpu = false;
-  int hold_ms = 0;
+  int holdMs = 0;
   bool startup = false;
   int width = 640;
   int height = 480;
@@ -46,9 +46,9 @@ struct Options {
 struct HarnessState {
   Options options;
   Clock::time_point start;
-  int frames_drawn = 0;
+  int framesDrawn = 0;
   bool done = false;
-  Clock::time_point done_at;
+  Clock::time_point doneAt;
 };
 HarnessState g_harness;
 
@@ -63,15 +63,15 @@ void frame() {
     return;
   }
   zbx::harness::draw_game_frame();
-  ++h.frames_drawn;
-  if (h.options.startup && h.frames_drawn == 1) {
+  ++h.framesDrawn;
+  if (h.options.startup && h.framesDrawn == 1) {
     glFinish();
     const auto us =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - h.start).count();
     std::printf("first frame after %lld us\n", static_cast<long long>(us));
     std::fflush(stdout);
   }
-  if (h.frames_drawn < h.options.frames) {
+  if (h.framesDrawn < h.options.frames) {
     zbx::swap_frame();
     return;
   }
@@ -83,8 +83,8 @@ void frame() {
   zbx::swap_frame();
   glFinish();
   h.done = true;
-  h.done_at = Clock::now();
-  if (h.options.hold_ms <= 0) {
+  h.doneAt = Clock::now();
+  if (h.options.holdMs <= 0) {
     finish_and_leave();
     return;
   }
@@ -98,7 +98,7 @@ void idle() {
     frame();
     return;
   }
-  if (Clock::now() - h.done_at >= std::chrono::milliseconds(h.options.hold_ms)) {
+  if (Clock::now() - h.doneAt >= std::chrono::milliseconds(h.options.holdMs)) {
     finish_and_leave();
     return;
   }
@@ -118,13 +118,13 @@ bool parse(int argc, char** argv, Options& o) {
     } else if (a == "--out" && has_value) {
       o.out = argv[++i];
     } else if (a == "--hold" && has_value) {
-      o.hold_ms = std::atoi(argv[++i]);
+      o.holdMs = std::atoi(argv[++i]);
     } else if (a == "--size" && has_value) {
       if (std::sscanf(argv[++i], "%dx%d", &o.width, &o.height) != 2) return false;
     } else if (a == "--reverse") {
       o.reverse = true;
     } else if (a == "--score-key") {
-      o.score_key = true;
+      o.scoreKey = true;
     } else if (a == "--cpu") {
       o.cpu = true;
     } else if (a == "--startup") {
@@ -179,8 +179,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   zbx::g_play.reverseView = o.reverse ? 1 : 0;
-  zbx::g_play.scoreTable = o.score_key ? 1 : 0;
-  zbx::g_render.cpu_transform = o.cpu;
+  zbx::g_play.scoreTable = o.scoreKey ? 1 : 0;
+  zbx::g_render.cpuTransform = o.cpu;
   // As the menu leaves it when a game starts.
   zbx::set_overlay_projection();
   zbx::set_perspective();

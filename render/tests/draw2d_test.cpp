@@ -174,7 +174,7 @@ TEST_F(Draw2d, WindowStateAndProjections) {
 }
 
 TEST_F(Draw2d, ExplosionTextureHoldsTheImageWithoutItsAlpha) {
-  glBindTexture(GL_TEXTURE_2D, g_render.explosion_texture);
+  glBindTexture(GL_TEXTURE_2D, g_render.explosionTexture);
   GLint w = 0, h = 0, format = 0, min_filter = 0;
   glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
   glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);

@@ -126,7 +126,7 @@ class GlTest : public ::testing::Test {
     g_mirror.players[0] = std::move(own);
     g_play.reverseView = 0;
     g_play.scoreTable = 0;
-    g_render.cpu_transform = false;
+    g_render.cpuTransform = false;
     glDisable(GL_BLEND);
     begin_frame();
     reset_view();

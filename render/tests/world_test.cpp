@@ -9,10 +9,10 @@
 
 #include "client/client.h"
 #include "client/mirror.h"
+#include "gl_session.h"
 #include "render/core/model.h"
 #include "render/core/starfield.h"
 #include "render/render.h"
-#include "gl_session.h"
 
 namespace zbx {
 namespace {
@@ -103,7 +103,7 @@ class World : public GlTest {
   // Draws the world again through the per-vertex path; returns how many
   // pixels differ from gl, the frame the GL transform drew.
   static int differ_from_cpu_transform(const std::vector<unsigned char>& gl) {
-    g_render.cpu_transform = true;
+    g_render.cpuTransform = true;
     begin_frame();
     draw_world();
     const auto cpu = pixels();

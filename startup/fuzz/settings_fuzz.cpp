@@ -53,7 +53,7 @@ void check_client(const std::uint8_t* data, std::size_t size) {
     if (!bindable(keys[i])) return;
   }
   static const std::string path = zbx::test::fuzz_temp_path("ZBXConfig");
-  zbx::g_paths.client_settings = path;
+  zbx::g_paths.clientSettings = path;
   const ClientSettings saved = s;
   zbx::save_client_settings();
   s = ClientSettings{};

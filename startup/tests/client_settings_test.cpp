@@ -13,10 +13,10 @@ class ClientSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_client_settings = ClientSettings{};
-    g_paths.client_settings = dir_.file("ZBXConfig");
+    g_paths.clientSettings = dir_.file("ZBXConfig");
   }
   void load(const std::string& text) {
-    test::write_file(g_paths.client_settings, text);
+    test::write_file(g_paths.clientSettings, text);
     load_client_settings();
   }
   test::TempDir dir_;
@@ -82,7 +82,7 @@ TEST_F(ClientSettingsTest, SaveWritesTheTwentyOneLines) {
   s.VOLUME = 5;
   s.keys = KeyBindings{'o', 'j', 'l', 'h', 'n', 'p', 'i', 'k', 's', 'w', 'd', 'a', 'q', 'e', 'b'};
   save_client_settings();
-  EXPECT_EQ(test::read_file(g_paths.client_settings),
+  EXPECT_EQ(test::read_file(g_paths.clientSettings),
             "SERVER_IP=10.0.0.7\nSERVER_PORT=4000\nPLAYER_NAME=Ace\nSCREEN_WIDTH=800\n"
             "SCREEN_HEIGHT=600\nVOLUME=5\nSCORE_KEY=o\nFIRE_KEY=j\nSHIELD_KEY=l\nWARP_KEY=h\n"
             "NUKE_KEY=n\nQUIT_KEY=p\nZ_FORWARD_KEY=i\nZ_BACKWARD_KEY=k\n"
@@ -127,15 +127,15 @@ TEST_F(ClientSettingsTest, RoundTripQuirksOfUnbindableCharacters) {
 }
 
 TEST_F(ClientSettingsTest, SaveToAnUnwritablePathDoesNothing) {
-  g_paths.client_settings = dir_.file("missing/dir/ZBXConfig");
+  g_paths.clientSettings = dir_.file("missing/dir/ZBXConfig");
   save_client_settings();  // must neither crash nor create anything
-  EXPECT_FALSE(std::filesystem::exists(g_paths.client_settings));
+  EXPECT_FALSE(std::filesystem::exists(g_paths.clientSettings));
 }
 
 TEST_F(ClientSettingsTest, ShippedDefaultBindsAllFifteenKeysDistinctly) {
   const char* prefix = std::getenv("ZBX3D_DATA_PREFIX");
   if (prefix == nullptr) GTEST_SKIP() << "ZBX3D_DATA_PREFIX not set";
-  g_paths.client_settings = std::string(prefix) + "/zbx3d/conf/ZBXConfig";
+  g_paths.clientSettings = std::string(prefix) + "/zbx3d/conf/ZBXConfig";
   load_client_settings();
   const KeyBindings& k = g_client_settings.keys;
   const char* keys = reinterpret_cast<const char*>(&k);

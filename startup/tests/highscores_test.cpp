@@ -13,7 +13,7 @@ namespace {
 class HighScoresTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_paths.high_scores = dir_.file("scores.dat");
+    g_paths.highScores = dir_.file("scores.dat");
     clear_high_scores();
   }
   const HighScoreEntry& at(int i) { return g_high_scores.entries[static_cast<std::size_t>(i)]; }
@@ -52,7 +52,7 @@ TEST_F(HighScoresTest, EqualScoresKeepAgeOrderAndTheLastDropsOff) {
 TEST_F(HighScoresTest, InsertSavesAndLongNamesAreCut) {
   insert_high_score(7, "a name that is far too long for the field");
   EXPECT_STREQ(at(0).name, "a name that is far ");
-  std::string file = test::read_file(g_paths.high_scores);
+  std::string file = test::read_file(g_paths.highScores);
   EXPECT_EQ(file.substr(0, file.find('\n') + 1), "7 a name that is far \n");
   insert_high_score(8, "two\nlines");
   EXPECT_STREQ(at(0).name, "two");  // a line end would split the saved entry
@@ -64,7 +64,7 @@ TEST_F(HighScoresTest, ClearedTableSavesTenEmptyLines) {
   save_high_scores();
   std::string expected;
   for (int i = 0; i < 10; ++i) expected += "0 \n";
-  EXPECT_EQ(test::read_file(g_paths.high_scores), expected);
+  EXPECT_EQ(test::read_file(g_paths.highScores), expected);
 }
 
 TEST_F(HighScoresTest, RoundTripKeepsBlanksInNames) {
@@ -81,7 +81,7 @@ TEST_F(HighScoresTest, RoundTripKeepsBlanksInNames) {
 }
 
 TEST_F(HighScoresTest, ShortFileFillsOnlyTheCompletedEntries) {
-  test::write_file(g_paths.high_scores, "30 a\n20 b\n10 c\n5 partial");
+  test::write_file(g_paths.highScores, "30 a\n20 b\n10 c\n5 partial");
   clear_high_scores();
   g_high_scores.entries[3].score = 77;
   load_high_scores();
@@ -100,7 +100,7 @@ TEST_F(HighScoresTest, MissingFileLeavesTableAlone) {
 
 TEST_F(HighScoresTest, OverLongFieldsAreCutSafely) {
   std::string line1 = "12345678901234567890 " + std::string(500, 'n') + "\n";
-  test::write_file(g_paths.high_scores, line1 + "42 ok\n");
+  test::write_file(g_paths.highScores, line1 + "42 ok\n");
   load_high_scores();
   EXPECT_EQ(at(0).score, 123456789);  // the score text keeps 9 characters
   EXPECT_EQ(std::string(at(0).name), std::string(19, 'n'));
@@ -111,13 +111,13 @@ TEST_F(HighScoresTest, OverLongFieldsAreCutSafely) {
 TEST_F(HighScoresTest, LinesAfterTheTenthAreNotRead) {
   std::string text;
   for (int i = 12; i > 0; --i) text += std::to_string(i) + " p" + std::to_string(i) + "\n";
-  test::write_file(g_paths.high_scores, text);
+  test::write_file(g_paths.highScores, text);
   load_high_scores();
   EXPECT_EQ(at(9).score, 3);
 }
 
 TEST_F(HighScoresTest, UnwritableFileStillUpdatesTheTable) {
-  g_paths.high_scores = dir_.file("no/such/dir/scores.dat");
+  g_paths.highScores = dir_.file("no/such/dir/scores.dat");
   insert_high_score(5, "x");
   EXPECT_EQ(at(0).score, 5);
 }

@@ -54,12 +54,12 @@ TEST_F(PathsTest, FirstRunCreatesDirectoryAndCopiesTheFourFiles) {
   EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all,
             fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                 fs::perms::others_read | fs::perms::others_exec);
-  EXPECT_EQ(paths.high_scores, dir + "/scores.dat");
-  EXPECT_EQ(paths.client_settings, dir + "/ZBXConfig");
-  EXPECT_EQ(paths.server_settings, dir + "/ZBXServerConfig");
-  EXPECT_EQ(paths.single_settings, dir + "/ZBXServerSingleConfig");
-  EXPECT_EQ(test::read_file(paths.single_settings), "content of ZBXServerSingleConfig\n");
-  EXPECT_EQ(test::read_file(paths.high_scores), "content of scores.dat\n");
+  EXPECT_EQ(paths.highScores, dir + "/scores.dat");
+  EXPECT_EQ(paths.clientSettings, dir + "/ZBXConfig");
+  EXPECT_EQ(paths.serverSettings, dir + "/ZBXServerConfig");
+  EXPECT_EQ(paths.singleSettings, dir + "/ZBXServerSingleConfig");
+  EXPECT_EQ(test::read_file(paths.singleSettings), "content of ZBXServerSingleConfig\n");
+  EXPECT_EQ(test::read_file(paths.highScores), "content of scores.dat\n");
 }
 
 TEST_F(PathsTest, ExistingDirectoryIsUsedUnchanged) {
@@ -105,7 +105,7 @@ TEST_F(PathsTest, UnsetHomeAndOverLongPathsAreRefusedNotCut) {
   ASSERT_EQ(home50.size(), 50u);
   fs::create_directory(home50);
   EXPECT_EQ(prepare_user_dir(home50.c_str(), paths, message), 0) << message;
-  EXPECT_EQ(paths.single_settings.size(), 79u);
+  EXPECT_EQ(paths.singleSettings.size(), 79u);
 
   std::string home51 = home50 + "x";
   fs::create_directory(home51);
@@ -131,10 +131,10 @@ TEST(CommandLine, OptionsReplacePathsAndLaterOnesWin) {
   EXPECT_TRUE(line.dedicated);
   UserPaths paths{"hs", "client", "server", "single"};
   apply_command_line(line, paths);
-  EXPECT_EQ(paths.server_settings, "second");
-  EXPECT_EQ(paths.client_settings, "-odd");  // taken verbatim
-  EXPECT_EQ(paths.high_scores, "hs");
-  EXPECT_EQ(paths.single_settings, "single");
+  EXPECT_EQ(paths.serverSettings, "second");
+  EXPECT_EQ(paths.clientSettings, "-odd");  // taken verbatim
+  EXPECT_EQ(paths.highScores, "hs");
+  EXPECT_EQ(paths.singleSettings, "single");
 }
 
 TEST(CommandLine, OptionAsLastWordHasNoEffect) {
@@ -142,9 +142,9 @@ TEST(CommandLine, OptionAsLastWordHasNoEffect) {
   CommandLine line = parse_command_line(2, argv);
   EXPECT_EQ(line.status, 0);
   EXPECT_FALSE(line.dedicated);
-  EXPECT_FALSE(line.client_settings.has_value());
+  EXPECT_FALSE(line.clientSettings.has_value());
   const char* argv2[] = {"zbx3d", "-cf", ""};
-  EXPECT_EQ(parse_command_line(3, argv2).client_settings, std::string());  // empty, but given
+  EXPECT_EQ(parse_command_line(3, argv2).clientSettings, std::string());  // empty, but given
 }
 
 TEST(CommandLine, UnknownWordGivesUsageWithInvocationName) {

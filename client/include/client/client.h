@@ -127,6 +127,9 @@ void begin_join();
 JoinStatus join_step(std::chrono::milliseconds wait);
 // StartGame's steps after a successful join.
 void begin_game();
+// Starts a game's datagram thread (a receiver or a replay) and the game
+// screen's clocks.
+void start_game_thread(void (*body)());
 // Whole seconds since the receiver last heard the server, 0 under 2 s.
 int silence_seconds();
 // One KeyEvent for control id code (no game: nothing is sent).

@@ -140,6 +140,9 @@ struct ScrollWindow {
 // Moves the window so the selected item is shown; first is the list's
 // remembered first line.
 ScrollWindow scroll_window(int first, int selected, int count, int height);
+// Begins a frame of a scrolling list at the window's height: the window of
+// lines to draw, with the list's remembered first line moved to it.
+ScrollWindow begin_list_frame(int& first, int selected, int count);
 // The selection after a special key (up 101, down 103, wrapping around);
 // any other key leaves it.
 int navigate_list(int selected, int count, int special_key);

@@ -168,7 +168,7 @@ class SnapshotWriter {
 
   std::array<std::uint8_t, DATAGRAM_BUFFER_SIZE> buffer_{};
   std::size_t length_ = 0;
-  int packet_size_ = 0;
+  int packetSize_ = 0;
   DatagramSender send_ = nullptr;
   void* context_ = nullptr;
   bool failed_ = false;

@@ -25,8 +25,8 @@
 #include "client/mirror.h"
 #include "render/core/model.h"
 #include "render/core/view.h"
-#include "scene.h"
 #include "render/render.h"
+#include "scene.h"
 #include "startup/settings.h"
 
 namespace {
@@ -60,8 +60,8 @@ BENCHMARK(BM_FirstFrame)->UseManualTime()->Iterations(5)->Unit(benchmark::kMilli
 
 void BM_Frame(benchmark::State& state) {
   zbx::harness::build_asteroid_field(static_cast<int>(state.range(0)));
-  zbx::g_render.cpu_transform = false;
-  zbx::harness::draw_game_frame();  // builds the meshes' display lists
+  zbx::g_render.cpuTransform = false;
+  zbx::harness::draw_game_frame();  // grows the frame's vertex arrays once
   finish_frame();
   for (auto _ : state) {
     zbx::harness::draw_game_frame();
@@ -72,12 +72,12 @@ BENCHMARK(BM_Frame)->Arg(20)->Arg(100)->Arg(256)->UseRealTime()->Unit(benchmark:
 
 void BM_FramePerVertex(benchmark::State& state) {
   zbx::harness::build_asteroid_field(static_cast<int>(state.range(0)));
-  zbx::g_render.cpu_transform = true;
+  zbx::g_render.cpuTransform = true;
   for (auto _ : state) {
     zbx::harness::draw_game_frame();
     finish_frame();
   }
-  zbx::g_render.cpu_transform = false;
+  zbx::g_render.cpuTransform = false;
 }
 BENCHMARK(BM_FramePerVertex)->Arg(256)->UseRealTime()->Unit(benchmark::kMillisecond);
 

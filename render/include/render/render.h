@@ -99,11 +99,10 @@ void fill_render_hooks(ClientHooks& hooks);
 
 // Drawing state that lives as long as the window.
 struct RenderState {
-  std::uint32_t explosion_texture = 0;  // GL texture name
-  // Transform every vertex on the processor and send it on its own instead
-  // of handing whole meshes and their transforms to GL (same picture; tests
-  // compare the two).
-  bool cpu_transform = false;
+  std::uint32_t explosionTexture = 0;  // GL texture name
+  // Send every vertex on its own instead of gathering the frame's opaque
+  // models into one vertex array (same picture; tests compare the two).
+  bool cpuTransform = false;
   // The window's size in pixels as last reported or asked for; 0: none yet.
   int windowWidth = 0;
   int windowHeight = 0;
@@ -112,7 +111,7 @@ struct RenderState {
 };
 extern RenderState g_render;
 
-// Forgets the per-model vertex data built for drawing (models changed).
+// Frees the vertex arrays the world pass keeps from frame to frame.
 void clear_mesh_cache();
 
 }  // namespace zbx

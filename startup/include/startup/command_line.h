@@ -11,13 +11,13 @@
 namespace zbx {
 
 struct CommandLine {
-  bool dedicated = false;                      // "-ds" seen
-  std::optional<std::string> client_settings;  // "-cf" argument
-  std::optional<std::string> server_settings;  // "-scf" argument
-  std::optional<std::string> record;           // "-record" argument
-  std::optional<std::string> play;             // "-play" argument
-  int status = 0;                              // nonzero: print message, exit with it
-  std::string message;                         // printed with a final newline
+  bool dedicated = false;                     // "-ds" seen
+  std::optional<std::string> clientSettings;  // "-cf" argument
+  std::optional<std::string> serverSettings;  // "-scf" argument
+  std::optional<std::string> record;          // "-record" argument
+  std::optional<std::string> play;            // "-play" argument
+  int status = 0;                             // nonzero: print message, exit with it
+  std::string message;                        // printed with a final newline
 };
 
 // Scans argv[1..argc-1]; later options override earlier ones.

@@ -1,4 +1,4 @@
-// The ten best results of this user, kept in "scores.dat" (g_paths.high_scores)
+// The ten best results of this user, kept in "scores.dat" (g_paths.highScores)
 // as ten lines "%d %s\n". Used only on the window-system thread: no lock.
 #pragma once
 

@@ -123,10 +123,10 @@ float settings_float(const char* text);
 
 // The four per-user paths (at most 79 characters each).
 struct UserPaths {
-  std::string high_scores;      // "%s/scores.dat"
-  std::string client_settings;  // "%s/ZBXConfig"
-  std::string server_settings;  // "%s/ZBXServerConfig"
-  std::string single_settings;  // "%s/ZBXServerSingleConfig"
+  std::string highScores;      // "%s/scores.dat"
+  std::string clientSettings;  // "%s/ZBXConfig"
+  std::string serverSettings;  // "%s/ZBXServerConfig"
+  std::string singleSettings;  // "%s/ZBXServerSingleConfig"
 };
 extern UserPaths g_paths;
 
