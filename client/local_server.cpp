@@ -47,7 +47,7 @@ bool start_server_thread(int keep_settings) {
   control.running.store(1);
   try {
     g_local_server.thread =
-        std::thread([keep_settings, &control] { ServerThread(keep_settings, control); });
+        std::thread([keep_settings] { ServerThread(keep_settings, g_local_server.control); });
   } catch (const std::system_error&) {
     std::puts("Pthread error");
     fatal_exit(1);

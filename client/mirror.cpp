@@ -39,11 +39,24 @@ void apply_presence(WorldMirror& mirror, const PresenceMessage& m) {
   mirror.matchRunning = m.matchRunning;
 }
 
+namespace {
+
+// The record in slot of a table, made if the slot is empty; null for a slot
+// outside the table (any sender can reach us).
+template <typename T, std::size_t N>
+T* record_at(std::array<std::unique_ptr<T>, N>& table, int slot) {
+  if (slot < 0 || slot >= static_cast<int>(N)) return nullptr;
+  auto& entry = table[static_cast<std::size_t>(slot)];
+  if (!entry) entry = std::make_unique<T>();
+  return entry.get();
+}
+
+}  // namespace
+
 void apply_player_message(WorldMirror& mirror, const PlayerMessage& m, int& warpLoop) {
-  if (m.slot < 0 || m.slot >= MAX_PLAYERS) return;
-  auto& entry = mirror.players[m.slot];
-  if (!entry) entry = std::make_unique<MirrorPlayer>();
-  MirrorPlayer& p = *entry;
+  MirrorPlayer* record = record_at(mirror.players, m.slot);
+  if (record == nullptr) return;
+  MirrorPlayer& p = *record;
   p.position = m.position;
   p.score = m.score;
   p.lives = m.lives;
@@ -74,10 +87,9 @@ void apply_player_message(WorldMirror& mirror, const PlayerMessage& m, int& warp
 }
 
 void apply_object_message(WorldMirror& mirror, const ObjectMessage& m) {
-  if (m.slot < 0 || m.slot >= MAX_OBJECTS) return;
-  auto& entry = mirror.objects[m.slot];
-  if (!entry) entry = std::make_unique<MirrorObject>();
-  MirrorObject& o = *entry;
+  MirrorObject* record = record_at(mirror.objects, m.slot);
+  if (record == nullptr) return;
+  MirrorObject& o = *record;
   o.position = m.position;
   o.orientation = m.orientation;
   o.kind = m.kind;

@@ -55,24 +55,17 @@ Outcome read_all(const std::string& bytes) {
   return out;
 }
 
-class ReplayTest : public ::testing::Test {
+class ReplayTest : public test::LocalGameTest {
  protected:
   void SetUp() override {
-    test::fresh_client(0, 1000ms);
-    home_ = getenv("HOME");
-    g_paths.serverSettings = home_ + "/ZBXServerConfig";
-    g_paths.clientSettings = home_ + "/ZBXConfig";
-    port_ = test::free_udp_port();
-    test::write_file(g_paths.serverSettings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
-                                                 std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
+    LocalGameTest::SetUp();
     load_server_settings(g_paths.serverSettings.c_str());
     ASSERT_TRUE(start_server_thread(1));
     std::this_thread::sleep_for(200ms);
   }
   void TearDown() override {
-    if (g_play.inGame) leave_game();
     g_recording = RecordingState{};
-    reset_client_state();
+    LocalGameTest::TearDown();
   }
   // One short game against the server: join, frames for a while, quit.
   // Timed, not counted: a frame with nothing to draw may not sleep at all.
@@ -85,8 +78,6 @@ class ReplayTest : public ::testing::Test {
     leave_game();
     g_client_settings.SERVER_PORT = port_;
   }
-  std::string home_;
-  int port_ = 0;
 };
 
 TEST_F(ReplayTest, GamesAreRecordedReplayedAndSurviveEveryCut) {

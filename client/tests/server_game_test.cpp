@@ -23,26 +23,7 @@ int object_count() {
   return n;
 }
 
-class ServerGameTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    test::fresh_client(0, 1000ms);
-    home_ = getenv("HOME");
-    g_paths.serverSettings = home_ + "/ZBXServerConfig";
-    g_paths.singleSettings = home_ + "/ZBXServerSingleConfig";
-    g_paths.clientSettings = home_ + "/ZBXConfig";
-    std::remove(g_paths.clientSettings.c_str());
-    port_ = free_udp_port();
-    test::write_file(g_paths.serverSettings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
-                                                 std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
-  }
-  void TearDown() override {
-    if (g_play.inGame) leave_game();
-    reset_client_state();
-  }
-  std::string home_;
-  int port_ = 0;
-};
+class ServerGameTest : public test::LocalGameTest {};
 
 TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
   load_server_settings(g_paths.serverSettings.c_str());

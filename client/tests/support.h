@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -307,5 +308,28 @@ inline ObjectMessage object(int slot, int kind, Vector3f at = {}) {
   m.orientation = IDENTITY_MATRIX;
   return m;
 }
+
+// A client and settings files in HOME for games against a server of this
+// process: four players, game type 1, three asteroids, on a free port.
+class LocalGameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fresh_client(0, std::chrono::milliseconds(1000));
+    home_ = std::getenv("HOME");
+    g_paths.serverSettings = home_ + "/ZBXServerConfig";
+    g_paths.singleSettings = home_ + "/ZBXServerSingleConfig";
+    g_paths.clientSettings = home_ + "/ZBXConfig";
+    std::remove(g_paths.clientSettings.c_str());
+    port_ = free_udp_port();
+    write_file(g_paths.serverSettings, "MAX_NUMBER_OF_PLAYERS=4\nGAME_TYPE=1\nGAME_PORT=" +
+                                           std::to_string(port_) + "\nSTART_ASTEROIDS=3\n");
+  }
+  void TearDown() override {
+    if (g_play.inGame) leave_game();
+    reset_client_state();
+  }
+  std::string home_;
+  int port_ = 0;
+};
 
 }  // namespace zbx::test

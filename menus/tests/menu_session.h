@@ -128,6 +128,12 @@ class MenuTest : public ::testing::Test {
   static void select_config_item(int index) {
     while (g_menus.config.selected != index) config_special(SPECIAL_KEY_DOWN, 0, 0);
   }
+  // Opens the number entry of an editor item and types keys into it.
+  static void edit_number(int index, const std::string& keys) {
+    select_config_item(index);
+    config_keyboard(KEY_RETURN, 0, 0);
+    type(number_entry_keyboard, keys);
+  }
 };
 
 }  // namespace zbx::menu_test

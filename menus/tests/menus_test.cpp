@@ -189,9 +189,7 @@ TEST_F(MenuTest, VolumeEntryAppliesOnReturn) {
 
 TEST_F(MenuTest, WindowSizeIsTakenOverAtTheEndOfAnyNumberEntry) {
   show_config_editor();
-  select_config_item(3);
-  config_keyboard(KEY_RETURN, 0, 0);
-  type(number_entry_keyboard, "0");
+  edit_number(3, "0");
   EXPECT_EQ(g_menus.pendingWidth, 6400);
   type(number_entry_keyboard, "\b\b\b2");
   EXPECT_EQ(g_menus.pendingWidth, 62);
@@ -201,9 +199,7 @@ TEST_F(MenuTest, WindowSizeIsTakenOverAtTheEndOfAnyNumberEntry) {
   EXPECT_EQ(g_menus.config.selected, 0);  // rebuilt
 
   // A height of 700 moves both lists' top offsets.
-  select_config_item(4);
-  config_keyboard(KEY_RETURN, 0, 0);
-  type(number_entry_keyboard, "\b\b\b700");
+  edit_number(4, "\b\b\b700");
   number_entry_keyboard(KEY_RETURN, 0, 0);
   EXPECT_EQ(g_client_settings.SCREEN_HEIGHT, 700);
   EXPECT_EQ(g_menus.mainMenu.top, 275);
@@ -212,9 +208,7 @@ TEST_F(MenuTest, WindowSizeIsTakenOverAtTheEndOfAnyNumberEntry) {
 
 TEST_F(MenuTest, WindowSizeBelowOnePixelIsRefused) {
   show_config_editor();
-  select_config_item(4);
-  config_keyboard(KEY_RETURN, 0, 0);
-  type(number_entry_keyboard, "\b\b\b");
+  edit_number(4, "\b\b\b");
   EXPECT_EQ(g_menus.pendingHeight, 0);
   number_entry_keyboard(KEY_RETURN, 0, 0);
   EXPECT_EQ(g_client_settings.SCREEN_HEIGHT, 480);
@@ -288,9 +282,7 @@ TEST_F(MenuTest, TextEntryKeepsToWhatTheFileCanHold) {
 
 TEST_F(MenuTest, SaveWritesTheValuesShownAndStaysOnTheList) {
   show_config_editor();
-  select_config_item(5);
-  config_keyboard(KEY_RETURN, 0, 0);
-  type(number_entry_keyboard, "\b3\r");
+  edit_number(5, "\b3\r");
   select_config_item(11);  // "Quit Key"
   config_keyboard(KEY_RETURN, 0, 0);
   key_capture_keyboard('Q', 0, 0);
