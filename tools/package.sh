@@ -37,4 +37,6 @@ if command -v systemd-analyze >/dev/null; then
     > "$root/zbx3d-server@.service"
   systemd-analyze verify --man=no "$root/zbx3d-server@.service"
 fi
-ZBX_DEB="$PWD/$deb" python3 dist/tests/test_install.py -k deb
+# The install test outside CTest: its shared helpers are on no path yet.
+PYTHONPATH="$PWD/testing/python${PYTHONPATH:+:$PYTHONPATH}" ZBX_DEB="$PWD/$deb" \
+  python3 dist/tests/test_install.py -k deb
