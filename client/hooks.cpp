@@ -28,6 +28,7 @@ ClientHooks default_client_hooks() {
   h.draw_overlay = nothing;
   h.draw_world = nothing;
   h.draw_silence = no_silence;
+  h.draw_replay_state = [](int, bool) {};
   h.swap_frame = nothing;
   return h;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "client/client.h"
+#include "client/replay.h"
 #include "protocol/protocol.h"
 #include "server/server.h"
 #include "startup/settings.h"
@@ -267,6 +268,7 @@ void frame_step() {
   }
 
   if (const int quiet = silence_seconds(); quiet > 0) g_client_hooks.draw_silence(quiet);
+  if (g_replay.active) g_client_hooks.draw_replay_state(g_replay.speed.load(), false);
   if (own) {
     g_client_hooks.draw_overlay();
     g_client_hooks.draw_world();

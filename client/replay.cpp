@@ -215,6 +215,7 @@ void replay_frame() {
     g_client_hooks.draw_overlay();
     g_client_hooks.draw_world();
   }
+  g_client_hooks.draw_replay_state(g_replay.speed.load(), true);
   g_client_hooks.swap_frame();
   release_mirror();
   std::this_thread::sleep_for(std::chrono::microseconds(FRAME_MICROSECONDS));

@@ -98,4 +98,19 @@ void draw_silence(int seconds) {
   set_perspective();
 }
 
+void draw_replay_state(int speed, bool paused) {
+  set_overlay_projection();
+  char text[32];
+  if (paused) {
+    std::snprintf(text, sizeof text, "Replay paused");
+  } else if (speed > 1) {
+    std::snprintf(text, sizeof text, "Replay %dx", speed);
+  } else {
+    std::snprintf(text, sizeof text, "Replay");
+  }
+  draw_text((window_width() - text_width(text, 0)) / 2, window_height() - 20, text, palette_blue,
+            0);
+  set_perspective();
+}
+
 }  // namespace zbx

@@ -17,6 +17,7 @@ void fill_render_hooks(ClientHooks& hooks) {
   hooks.draw_overlay = draw_overlay;
   hooks.draw_world = draw_world;
   hooks.draw_silence = draw_silence;
+  hooks.draw_replay_state = draw_replay_state;
   hooks.swap_frame = swap_frame;
 }
 

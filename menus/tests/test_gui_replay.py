@@ -51,8 +51,10 @@ class RecordAndReplay(unittest.TestCase):
 
         play = self.client("-play", str(path), home=rec.home)
         play.start().window()
-        play.wait_screen(world_drawn, timeout=20, what="replayed world")
+        pic = play.wait_screen(world_drawn, timeout=20, what="replayed world")
         began = time.monotonic()
+        # "Replay" in blue at the top centre, 20 pixels below the top.
+        self.assertGreater(pic.count(g.BLUE, g.WIDTH // 2 - 40, g.WIDTH // 2 + 40, 5, 25), 10)
         play.wait_screen(lambda p: g.menu_selected(p, 0), timeout=20, what="main menu after the replay")
         self.assertTrue(3.5 < time.monotonic() - began < 8, time.monotonic() - began)
         self.assertNotIn("zbx3d:", play.output())  # no complaint about the file

@@ -32,6 +32,8 @@ struct ClientHooks {
   void (*draw_world)();
   // The line over a game frame when the server has been silent that long.
   void (*draw_silence)(int seconds);
+  // The line over a replay's frames: its speed, or that it is paused.
+  void (*draw_replay_state)(int speed, bool paused);
   void (*swap_frame)();
 };
 

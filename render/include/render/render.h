@@ -82,6 +82,8 @@ void draw_crosshair();
 void draw_overlay();
 // The centred line of a silent server: its seconds and the key that leaves.
 void draw_silence(int seconds);
+// "Replay", "Replay 2x" ... or "Replay paused" at the top centre of a replay.
+void draw_replay_state(int speed, bool paused);
 // The gauge frame right of a label ending at x, filled by value / maximum.
 void draw_gauge(int x, int value, int maximum);
 
