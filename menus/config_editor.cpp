@@ -2,6 +2,7 @@
 // three one-field editors (text, number, key) it opens.
 #include <GL/freeglut.h>
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -110,7 +111,45 @@ void build_config_menu() {
     set_item(items[i++], key.label, key.prompt, text_ref(key.key), K, 1);
   set_plain(items[21], "Save Settings As Defaults", save_settings_action);
   set_plain(items[22], "Return To Main Menu", show_main_menu);
-  m.count = CONFIG_ITEMS;
+  // Later settings, after every item of the first games so those keep their
+  // places.
+  i = CONFIG_ITEMS_FIRST;
+  set_item(items[i++], "Smooth Motion (1 on, 0 off)", "Enter Smooth Motion (1 on, 0 off)",
+           number_ref(&s.SMOOTH_MOTION), N, 1);
+  set_item(items[i++], "Compact Snapshots (1 on, 0 off)", "Enter Compact Snapshots (1 on, 0 off)",
+           number_ref(&s.COMPACT_SNAPSHOTS), N, 1);
+  set_item(items[i++], "Broadcast Address (Find Servers)", "Enter Broadcast Address",
+           text_ref(s.BROADCAST_ADDRESS), T, sizeof s.BROADCAST_ADDRESS - 1);
+  set_item(items[i++], "Master Servers (Find Servers)", "Enter Master Servers (host:port,...)",
+           text_ref(s.MASTER_SERVERS), T, sizeof s.MASTER_SERVERS - 1);
+  set_item(items[i++], "Gamepad (1 on, 0 off)", "Enter Gamepad (1 on, 0 off)",
+           number_ref(&s.GAMEPAD), N, 1);
+  set_item(items[i++], "Gamepad Dead Zone (percent)", "Enter Gamepad Dead Zone (0 through 95)",
+           number_ref(&s.GAMEPAD_DEAD_ZONE), N, 2);
+  struct PadItem {
+    const char* label;
+    const char* prompt;
+    char* name;
+  };
+  auto& p = s.pad;
+  const PadItem pads[] = {
+      {"Pad Fire Button", "Enter Pad Fire Button", p.PAD_FIRE_BUTTON},
+      {"Pad Shield Button", "Enter Pad Shield Button", p.PAD_SHIELD_BUTTON},
+      {"Pad Nuke Button", "Enter Pad Nuke Button", p.PAD_NUKE_BUTTON},
+      {"Pad Warp Button", "Enter Pad Warp Button", p.PAD_WARP_BUTTON},
+      {"Pad Score Button", "Enter Pad Score Button", p.PAD_SCORE_BUTTON},
+      {"Pad Reverse View Button", "Enter Pad Reverse View Button", p.PAD_REVERSE_VIEW_BUTTON},
+      {"Pad Quit Button", "Enter Pad Quit Button", p.PAD_QUIT_BUTTON},
+      {"Pad Roll Left Button", "Enter Pad Roll Left Button", p.PAD_ROLL_LEFT_BUTTON},
+      {"Pad Roll Right Button", "Enter Pad Roll Right Button", p.PAD_ROLL_RIGHT_BUTTON},
+  };
+  for (const PadItem& pad : pads) {
+    set_item(items[i++], pad.label, pad.prompt, text_ref(pad.name), T, PAD_BUTTON_NAME_SIZE - 1);
+  }
+  set_plain(items[i++], "Save Settings As Defaults", save_settings_action);
+  set_plain(items[i++], "Return To Main Menu", show_main_menu);
+  m.count = i;
+  assert(m.count == CONFIG_ITEMS);
   m.top = config_top_offset(window_height());
 }
 

@@ -40,6 +40,23 @@ constexpr BindingKey BINDING_KEYS[] = {
 
 static_assert(std::size(BINDING_KEYS) == sizeof(KeyBindings));
 
+// Gamepad buttons, in the order they are saved.
+struct PadKey {
+  const char* name;
+  char (PadButtons::*field)[PAD_BUTTON_NAME_SIZE];
+};
+
+#define ZBX_PAD(k) \
+  { #k, &PadButtons::k }
+constexpr PadKey PAD_KEYS[] = {
+    ZBX_PAD(PAD_FIRE_BUTTON), ZBX_PAD(PAD_SHIELD_BUTTON),    ZBX_PAD(PAD_NUKE_BUTTON),
+    ZBX_PAD(PAD_WARP_BUTTON), ZBX_PAD(PAD_SCORE_BUTTON),     ZBX_PAD(PAD_REVERSE_VIEW_BUTTON),
+    ZBX_PAD(PAD_QUIT_BUTTON), ZBX_PAD(PAD_ROLL_LEFT_BUTTON), ZBX_PAD(PAD_ROLL_RIGHT_BUTTON),
+};
+#undef ZBX_PAD
+
+static_assert(std::size(PAD_KEYS) * PAD_BUTTON_NAME_SIZE == sizeof(PadButtons));
+
 // Copies text into a fixed field when it fits with its NUL and is at least
 // min_length long; otherwise the field keeps its value.
 template <std::size_t N>
@@ -68,7 +85,26 @@ void client_settings_handler(const char* key, const char* value) {
     s.SERVER_PORT = settings_int(value);
   } else if (std::strcmp(key, "VOLUME") == 0) {
     s.VOLUME = settings_int(value);
+  } else if (std::strcmp(key, "SMOOTH_MOTION") == 0) {
+    s.SMOOTH_MOTION = settings_int(value);
+  } else if (std::strcmp(key, "COMPACT_SNAPSHOTS") == 0) {
+    s.COMPACT_SNAPSHOTS = settings_int(value);
+  } else if (std::strcmp(key, "BROADCAST_ADDRESS") == 0) {
+    copy_if_fits(s.BROADCAST_ADDRESS, value, 1);
+  } else if (std::strcmp(key, "MASTER_SERVERS") == 0) {
+    copy_if_fits(s.MASTER_SERVERS, value, 1);
+  } else if (std::strcmp(key, "GAMEPAD") == 0) {
+    s.GAMEPAD = settings_int(value);
+  } else if (std::strcmp(key, "GAMEPAD_DEAD_ZONE") == 0) {
+    const int v = settings_int(value);
+    if (v >= 0 && v <= 95) s.GAMEPAD_DEAD_ZONE = v;
   } else {
+    for (const PadKey& p : PAD_KEYS) {
+      if (std::strcmp(key, p.name) == 0) {
+        copy_if_fits(s.pad.*p.field, value, 1);
+        return;
+      }
+    }
     for (const BindingKey& b : BINDING_KEYS) {
       if (std::strcmp(key, b.name) == 0) {
         s.keys.*b.field = value[0];
@@ -116,6 +152,20 @@ void save_client_settings() {
   std::fprintf(file, "Z_FORWARD_ROTATE_KEY=%c\n", k.Z_FORWARD_ROTATE_KEY);
   std::fprintf(file, "Z_BACKWARD_ROTATE_KEY=%c\n", k.Z_BACKWARD_ROTATE_KEY);
   std::fprintf(file, "REVERSE_VIEW_KEY=%c\n", k.REVERSE_VIEW_KEY);
+  // Later settings follow the 21 lines of the first games, so older readers
+  // still find theirs where they were. An empty text would swallow the next
+  // line: it is left out, and reads back as empty.
+  std::fprintf(file, "SMOOTH_MOTION=%d\n", s.SMOOTH_MOTION);
+  std::fprintf(file, "COMPACT_SNAPSHOTS=%d\n", s.COMPACT_SNAPSHOTS);
+  if (s.BROADCAST_ADDRESS[0] != '\0') {
+    std::fprintf(file, "BROADCAST_ADDRESS=%s\n", s.BROADCAST_ADDRESS);
+  }
+  if (s.MASTER_SERVERS[0] != '\0') std::fprintf(file, "MASTER_SERVERS=%s\n", s.MASTER_SERVERS);
+  std::fprintf(file, "GAMEPAD=%d\n", s.GAMEPAD);
+  std::fprintf(file, "GAMEPAD_DEAD_ZONE=%d\n", s.GAMEPAD_DEAD_ZONE);
+  for (const PadKey& p : PAD_KEYS) {
+    if ((s.pad.*p.field)[0] != '\0') std::fprintf(file, "%s=%s\n", p.name, s.pad.*p.field);
+  }
   std::fclose(file);
 }
 

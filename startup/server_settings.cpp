@@ -80,13 +80,26 @@ constexpr ServerKey SERVER_KEYS[] = {
     ZBX_INT_KEY(ARMOR_POWERUP_VALUE),
     ZBX_FLOAT_KEY(ROTATION_SPEED),
     ZBX_INT_KEY(VERIFY_NEW_CLIENTS),
+    ZBX_INT_KEY(COMPACT_SNAPSHOTS),
+};
+
+// The text keys: a value that fits its field replaces it; an empty one is
+// ignored.
+struct ServerTextKey {
+  const char* name;
+  char (ServerSettings::*field)[SETTINGS_BUFFER_SIZE];
+};
+constexpr ServerTextKey SERVER_TEXT_KEYS[] = {
+    {"SERVER_NAME", &ServerSettings::SERVER_NAME},
+    {"MASTER_SERVERS", &ServerSettings::MASTER_SERVERS},
 };
 
 #undef ZBX_INT_KEY
 #undef ZBX_FLOAT_KEY
 
 // Every field of the record is reachable by exactly one key.
-static_assert(std::size(SERVER_KEYS) * 4 == sizeof(ServerSettings));
+static_assert(std::size(SERVER_KEYS) * 4 + std::size(SERVER_TEXT_KEYS) * SETTINGS_BUFFER_SIZE ==
+              sizeof(ServerSettings));
 
 // The longest simulation pass and broadcast pause a server accepts, so that
 // the microsecond products and the loop clocks stay far from overflow and a
@@ -121,6 +134,13 @@ void server_settings_handler(const char* key, const char* value) {
     } else {
       g_server_settings.*k.float_field = settings_float(value);
     }
+    return;
+  }
+  for (const ServerTextKey& k : SERVER_TEXT_KEYS) {
+    if (std::strcmp(key, k.name) != 0) continue;
+    char(&field)[SETTINGS_BUFFER_SIZE] = g_server_settings.*k.field;
+    const std::size_t length = std::strlen(value);
+    if (length > 0 && length < sizeof field) std::memcpy(field, value, length + 1);
     return;
   }
 }

@@ -153,7 +153,7 @@ TEST_F(MenuTest, MainMenuArrowsWrapWithSoundAndOnlyReturnActs) {
 
 TEST_F(MenuTest, ConfigItemsEditTheSettingsTheyName) {
   const auto& items = g_menus.config.items;
-  ASSERT_EQ(g_menus.config.count, 23);
+  ASSERT_EQ(g_menus.config.count, CONFIG_ITEMS);
   EXPECT_STREQ(items[0].label, "Server IP (MultiPlayer Only)");
   EXPECT_EQ(items[0].limit, 15);
   EXPECT_EQ(items[1].limit, 5);
@@ -168,6 +168,11 @@ TEST_F(MenuTest, ConfigItemsEditTheSettingsTheyName) {
   EXPECT_STREQ(items[21].label, "Save Settings As Defaults");
   EXPECT_EQ(items[21].edit, nullptr);
   EXPECT_STREQ(items[22].label, "Return To Main Menu");
+  // Later settings come after them; the list ends with the save and return
+  // items again.
+  EXPECT_EQ(items[23].value.number, &g_client_settings.SMOOTH_MOTION);
+  EXPECT_STREQ(items[CONFIG_ITEMS - 2].label, "Save Settings As Defaults");
+  EXPECT_STREQ(items[CONFIG_ITEMS - 1].label, "Return To Main Menu");
 }
 
 TEST_F(MenuTest, VolumeEntryAppliesOnReturn) {
@@ -292,7 +297,9 @@ TEST_F(MenuTest, SaveWritesTheValuesShownAndStaysOnTheList) {
   EXPECT_EQ(g_menus.screen, Screen::ConfigEditor);
 
   const std::string saved = read_file(g_paths.clientSettings);
-  EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 21);
+  // The 21 lines of the first games come first, the later settings after them.
+  const std::string first = saved.substr(0, saved.find("SMOOTH_MOTION="));
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 21);
   EXPECT_NE(saved.find("VOLUME=3\n"), std::string::npos);
   EXPECT_NE(saved.find("QUIT_KEY=Q\n"), std::string::npos);
   EXPECT_EQ(saved.rfind("SERVER_IP=127.0.0.1\nSERVER_PORT=12346\nPLAYER_NAME=Pilot\n", 0), 0u);

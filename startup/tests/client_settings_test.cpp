@@ -72,7 +72,7 @@ TEST_F(ClientSettingsTest, BindingsTakeTheFirstCharacterAndSurviveReload) {
   EXPECT_EQ(g_client_settings.keys.FIRE_KEY, 0);
 }
 
-TEST_F(ClientSettingsTest, SaveWritesTheTwentyOneLines) {
+TEST_F(ClientSettingsTest, SaveWritesTheTwentyOneLinesThenTheLaterSettings) {
   ClientSettings& s = g_client_settings;
   std::strcpy(s.SERVER_IP, "10.0.0.7");
   s.SERVER_PORT = 4000;
@@ -88,8 +88,17 @@ TEST_F(ClientSettingsTest, SaveWritesTheTwentyOneLines) {
             "NUKE_KEY=n\nQUIT_KEY=p\nZ_FORWARD_KEY=i\nZ_BACKWARD_KEY=k\n"
             "X_FORWARD_ROTATE_KEY=s\nX_BACKWARD_ROTATE_KEY=w\nY_FORWARD_ROTATE_KEY=d\n"
             "Y_BACKWARD_ROTATE_KEY=a\nZ_FORWARD_ROTATE_KEY=q\nZ_BACKWARD_ROTATE_KEY=e\n"
-            "REVERSE_VIEW_KEY=b\n");
+            "REVERSE_VIEW_KEY=b\n"
+            "SMOOTH_MOTION=0\nCOMPACT_SNAPSHOTS=1\nBROADCAST_ADDRESS=255.255.255.255\n"
+            "GAMEPAD=1\nGAMEPAD_DEAD_ZONE=20\nPAD_FIRE_BUTTON=a\nPAD_SHIELD_BUTTON=b\n"
+            "PAD_NUKE_BUTTON=x\nPAD_WARP_BUTTON=y\nPAD_SCORE_BUTTON=back\n"
+            "PAD_REVERSE_VIEW_BUTTON=leftstick\nPAD_QUIT_BUTTON=start\n"
+            "PAD_ROLL_LEFT_BUTTON=leftshoulder\nPAD_ROLL_RIGHT_BUTTON=rightshoulder\n");
 
+  s.SMOOTH_MOTION = 1;
+  std::strcpy(s.MASTER_SERVERS, "m.example.org:27950");
+  std::strcpy(s.pad.PAD_FIRE_BUTTON, "rightstick");
+  save_client_settings();
   const ClientSettings saved = s;
   s = ClientSettings{};
   load_client_settings();
@@ -100,6 +109,9 @@ TEST_F(ClientSettingsTest, SaveWritesTheTwentyOneLines) {
   EXPECT_EQ(s.SCREEN_HEIGHT, saved.SCREEN_HEIGHT);
   EXPECT_EQ(s.VOLUME, saved.VOLUME);
   EXPECT_EQ(std::memcmp(&s.keys, &saved.keys, sizeof s.keys), 0);  // chars only: no padding
+  EXPECT_EQ(s.SMOOTH_MOTION, 1);
+  EXPECT_STREQ(s.MASTER_SERVERS, "m.example.org:27950");
+  EXPECT_STREQ(s.pad.PAD_FIRE_BUTTON, "rightstick");
 }
 
 TEST_F(ClientSettingsTest, RoundTripQuirksOfUnbindableCharacters) {

@@ -11,6 +11,7 @@
 
 #include "protocol/protocol.h"
 #include "protocol/zbx_types.h"
+#include "startup/settings.h"
 
 namespace zbx {
 
@@ -37,6 +38,19 @@ struct MirrorPlayer : MirrorObject {
   char name[25] = {};
 };
 
+// What the client knows of the server's rules beyond the JoinReply: from its
+// status answer before the join when it gave one (known), else the values a
+// server has without a settings file.
+struct ServerTraits {
+  bool known = false;
+  float rotationSpeed = ServerSettings{}.ROTATION_SPEED;        // degrees per world step
+  float acceleration = ServerSettings{}.ACCELERATION_CONSTANT;  // thrust scale
+  float deceleration = ServerSettings{}.DECELERATION_CONSTANT;  // velocity factor per step
+  int gameSleep = ServerSettings{}.GAME_SLEEP;                  // 10: 50 world steps a second
+  int netSleep = ServerSettings{}.NET_SLEEP_TIME;               // ms between snapshots
+  bool compact = false;  // offers the compact snapshot stream
+};
+
 // Filled from the JoinReply at each join.
 struct JoinInfo {
   int slot = 0;
@@ -44,6 +58,7 @@ struct JoinInfo {
   float worldWidth = 10.0f;
   int maxShield = 0;
   int maxArmor = 0;
+  ServerTraits traits;
 };
 
 // Lives for the whole process; the tables are not emptied between games.

@@ -37,7 +37,10 @@ inline constexpr int SOUND_WELCOME = 15;
 inline constexpr int MENU_LINE_HEIGHT = 25;
 inline constexpr int MIN_TOP_OFFSET = 37;
 inline constexpr int MAIN_MENU_ITEMS = 7;
-inline constexpr int CONFIG_ITEMS = 23;
+// The 23 items of the first games, then the later settings, then the save and
+// return items again so they are one arrow away from the list's top.
+inline constexpr int CONFIG_ITEMS_FIRST = 23;
+inline constexpr int CONFIG_ITEMS = 40;
 inline constexpr int HIGH_SCORE_MENU_ITEMS = 2;
 inline constexpr int PLAYER_NAME_LIMIT = 19;
 

@@ -79,6 +79,14 @@ struct ServerSettings {
   // its join, and is dropped after 2 silent seconds until then (servers open
   // to the internet: a join with a forged source earns its victim one reply).
   int VERIFY_NEW_CLIENTS = 0;
+  // Not 0: clients that ask for it get the compact snapshot stream.
+  int COMPACT_SNAPSHOTS = 1;
+  // Text settings (one word each, as the reader gives them); kept after the
+  // numbers so the key table above stays one entry per four bytes.
+  char SERVER_NAME[SETTINGS_BUFFER_SIZE] = "Zorbix";  // shown by status queries
+  // Master servers told about this server, "host:port" separated by commas;
+  // empty: none.
+  char MASTER_SERVERS[SETTINGS_BUFFER_SIZE] = "";
 };
 
 struct KeyBindings {
@@ -86,6 +94,22 @@ struct KeyBindings {
        Z_FORWARD_KEY = 0, Z_BACKWARD_KEY = 0, X_FORWARD_ROTATE_KEY = 0, X_BACKWARD_ROTATE_KEY = 0,
        Y_FORWARD_ROTATE_KEY = 0, Y_BACKWARD_ROTATE_KEY = 0, Z_FORWARD_ROTATE_KEY = 0,
        Z_BACKWARD_ROTATE_KEY = 0, REVERSE_VIEW_KEY = 0;
+};
+
+// A gamepad button's SDL name ("a", "leftshoulder", ...); empty: none.
+inline constexpr std::size_t PAD_BUTTON_NAME_SIZE = 16;
+
+// Which gamepad button does what in a game (SDL game-controller names).
+struct PadButtons {
+  char PAD_FIRE_BUTTON[PAD_BUTTON_NAME_SIZE] = "a";
+  char PAD_SHIELD_BUTTON[PAD_BUTTON_NAME_SIZE] = "b";
+  char PAD_NUKE_BUTTON[PAD_BUTTON_NAME_SIZE] = "x";
+  char PAD_WARP_BUTTON[PAD_BUTTON_NAME_SIZE] = "y";
+  char PAD_SCORE_BUTTON[PAD_BUTTON_NAME_SIZE] = "back";
+  char PAD_REVERSE_VIEW_BUTTON[PAD_BUTTON_NAME_SIZE] = "leftstick";
+  char PAD_QUIT_BUTTON[PAD_BUTTON_NAME_SIZE] = "start";
+  char PAD_ROLL_LEFT_BUTTON[PAD_BUTTON_NAME_SIZE] = "leftshoulder";
+  char PAD_ROLL_RIGHT_BUTTON[PAD_BUTTON_NAME_SIZE] = "rightshoulder";
 };
 
 struct ClientSettings {
@@ -96,6 +120,18 @@ struct ClientSettings {
   char PLAYER_NAME[20] = "UnNamedPlayer";
   int VOLUME = 9;
   KeyBindings keys;
+  // Not 0: objects drawn between snapshots and the own view predicted. A
+  // file without the key draws the newest snapshot, as games always did.
+  int SMOOTH_MOTION = 0;
+  // Not 0: ask servers that offer it for the compact snapshot stream.
+  int COMPACT_SNAPSHOTS = 1;
+  // Where "Find Servers" looks for servers on the local network.
+  char BROADCAST_ADDRESS[16] = "255.255.255.255";
+  // Master servers "Find Servers" asks, "host:port" separated by commas.
+  char MASTER_SERVERS[SETTINGS_BUFFER_SIZE] = "";
+  int GAMEPAD = 1;             // 0: gamepads are not used
+  int GAMEPAD_DEAD_ZONE = 20;  // percent of a stick's or trigger's travel
+  PadButtons pad;
 };
 
 extern ServerSettings g_server_settings;
