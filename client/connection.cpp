@@ -11,6 +11,7 @@
 
 #include "client/client.h"
 #include "client/replay.h"
+#include "client/smoothing.h"
 #include "protocol/protocol.h"
 #include "startup/settings.h"
 
@@ -175,10 +176,14 @@ namespace {
 struct SnapshotContext {
   WorldMirror* mirror;
   int* warpLoop;
+  double arrival;  // game clock seconds
 };
 
 void on_presence(void* c, const PresenceMessage& m) {
-  apply_presence(*static_cast<SnapshotContext*>(c)->mirror, m);
+  auto* ctx = static_cast<SnapshotContext*>(c);
+  apply_presence(*ctx->mirror, m);
+  // The snapshot is whole now: the smoother keeps it with its arrival.
+  record_snapshot(ctx->arrival);
 }
 void on_player(void* c, const PlayerMessage& m) {
   auto* ctx = static_cast<SnapshotContext*>(c);
@@ -204,8 +209,9 @@ void ReadServerThread() {
       continue;
     }
     if (n == 0) continue;  // woken by the game's end, or an empty datagram
+    const double arrival = steady_seconds();
     g_connection.lastDatagram.store(steady_milliseconds());
-    apply_datagram(buffer, static_cast<std::size_t>(n));
+    apply_datagram(buffer, static_cast<std::size_t>(n), arrival);
     record_datagram(buffer, static_cast<std::size_t>(n));
   }
   record_game_end();
@@ -241,6 +247,7 @@ void start_game_thread(void (*body)()) {
   g_play.scoreTable = 0;
   g_play.reverseView = 0;
   hold_mirror();
+  begin_smoothing(g_replay.active);
   try {
     g_connection.receiver = std::thread(body);
   } catch (const std::system_error& e) {
@@ -256,7 +263,11 @@ void start_game_thread(void (*body)()) {
 }
 
 void apply_datagram(const std::uint8_t* data, std::size_t length) {
-  SnapshotContext context{&g_mirror, &g_connection.warpLoop};
+  apply_datagram(data, length, steady_seconds());
+}
+
+void apply_datagram(const std::uint8_t* data, std::size_t length, double arrival) {
+  SnapshotContext context{&g_mirror, &g_connection.warpLoop, arrival};
   SnapshotHandler handler;
   handler.context = &context;
   handler.on_presence = on_presence;

@@ -68,6 +68,7 @@ void apply_player_message(WorldMirror& mirror, const PlayerMessage& m, int& warp
   p.alive = m.alive;
   p.warps = m.warps;
   p.nukes = m.nukes;
+  p.warping = m.warping == 1 ? 1 : 0;
   // Any sender can reach us: a name without its NUL is cut to 19 characters.
   const std::size_t len = strnlen(m.name, sizeof m.name - 1);
   std::memcpy(p.name, m.name, len);

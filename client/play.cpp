@@ -4,6 +4,7 @@
 
 #include "client/client.h"
 #include "client/replay.h"
+#include "client/smoothing.h"
 #include "protocol/protocol.h"
 #include "server/server.h"
 #include "startup/settings.h"
@@ -87,13 +88,21 @@ bool bound(unsigned char key, char binding) {
   return key != 0 && static_cast<char>(key) == binding;
 }
 
+// Seconds on the clock the smoother works in: a replay's runs at its speed.
+double game_clock() { return g_replay.active ? g_replay.clock : steady_seconds(); }
+
 void key_pressed(int control) {
   if (const int byte = key_state_byte(control); byte >= 0) g_connection.KeyState[byte] = 1;
+  note_held_keys(game_clock());  // the own view turns from this moment
   TellServer(control, true);
 }
 
 void key_released(int control) {
   if (const int byte = key_state_byte(control); byte >= 0) g_connection.KeyState[byte] = 0;
+  {
+    MirrorAccess access;  // a release may come outside a game's frames
+    note_held_keys(game_clock());
+  }
   TellServer(control, false);
 }
 
@@ -276,6 +285,7 @@ void frame_step() {
 
   const FramePacing pacing = frame_pacing(elapsed_microseconds(g_play.previousFrame, now));
   advance_explosions(g_mirror, pacing.increment);
+  advance_drawn_explosions(pacing.increment);
 
   // The receiver applies its datagrams while the mirror is free.
   release_mirror();
@@ -291,6 +301,7 @@ void frame_step() {
 void play_frame() {
   if (!g_play.inGame) return;
   MirrorAccess access;
+  refresh_drawn_world(game_clock());
   g_client_hooks.begin_frame();
   g_client_hooks.reset_view();
   if (own_player()) g_client_hooks.draw_starfield();

@@ -142,7 +142,9 @@ void ReplayThread() {
       if (at >= record.milliseconds) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (g_connection.receiverStop.load() == 0) apply_datagram(record.data, record.length);
+    if (g_connection.receiverStop.load() == 0) {
+      apply_datagram(record.data, record.length, record.milliseconds / 1000.0);
+    }
   }
   g_replay.finished.store(true);
 }
@@ -161,6 +163,8 @@ void begin_replay() {
   g_replay.paused.store(false);
   g_replay.finished.store(false);
   g_replay.active = true;
+  g_replay.clock = 0;
+  g_replay.clockStep = std::chrono::steady_clock::now();
   start_game_thread(ReplayThread);
 }
 
@@ -203,7 +207,14 @@ void replay_frame() {
     end_replay();
     return;
   }
-  if (!g_replay.paused.load()) {
+  const auto now = std::chrono::steady_clock::now();
+  const bool paused = g_replay.paused.load();
+  if (!paused) {
+    g_replay.clock +=
+        std::chrono::duration<double>(now - g_replay.clockStep).count() * g_replay.speed.load();
+  }
+  g_replay.clockStep = now;
+  if (!paused) {
     play_frame();
     return;
   }

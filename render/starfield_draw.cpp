@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "client/mirror.h"
+#include "client/smoothing.h"
 #include "render/core/starfield.h"
 #include "render/render.h"
 
@@ -25,7 +26,7 @@ void emit_star(const Star& star, float shift, const Matrix3f& f, bool reverse) {
 }  // namespace
 
 void draw_star(const Star& star, float shift) {
-  const MirrorPlayer* own = own_player();
+  const MirrorPlayer* own = drawn_own_player();
   if (own == nullptr) return;
   glBegin(GL_POINTS);
   emit_star(star, shift, own->flightOrientation, reverse_view_held());
@@ -34,7 +35,7 @@ void draw_star(const Star& star, float shift) {
 
 void draw_starfield() {
   twinkle_starfield(g_starfield);
-  const MirrorPlayer* own = own_player();
+  const MirrorPlayer* own = drawn_own_player();
   const float shift = shake_starfield(g_starfield, own != nullptr ? own->hitFlash : 0);
   if (own == nullptr) return;
   const bool reverse = reverse_view_held();

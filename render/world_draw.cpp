@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "client/mirror.h"
+#include "client/smoothing.h"
 #include "render/core/model.h"
 #include "render/core/view.h"
 #include "render/render.h"
@@ -30,7 +31,7 @@ struct Camera {
 };
 
 Camera own_camera(const MirrorPlayer& own) {
-  return {own.position, own.flightOrientation, g_mirror.join.worldWidth, reverse_view_held()};
+  return {own.position, own.flightOrientation, drawn_mirror().join.worldWidth, reverse_view_held()};
 }
 
 // Camera coordinates of a world position, without the reverse-view sign.
@@ -140,7 +141,7 @@ void draw_triangle(const Vector3f (&points)[3], const Colour3f (&colours)[3]) {
 }
 
 void draw_oriented_model(const MirrorObject& entity, const Model* model) {
-  const MirrorPlayer* own = own_player();
+  const MirrorPlayer* own = drawn_own_player();
   if (own == nullptr || model == nullptr) return;
   const Camera camera = own_camera(*own);
   const Vector3f c = camera_point(camera, entity.position);
@@ -169,7 +170,7 @@ void draw_oriented_model(const MirrorObject& entity, const Model* model) {
 }
 
 void draw_facing_model(const MirrorObject& object, const Model* model) {
-  const MirrorPlayer* own = own_player();
+  const MirrorPlayer* own = drawn_own_player();
   if (own == nullptr || model == nullptr) return;
   const Camera camera = own_camera(*own);
   const Vector3f c = camera_point(camera, object.position);
@@ -184,7 +185,7 @@ void draw_facing_model(const MirrorObject& object, const Model* model) {
 
 void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float centre_alpha,
                float rim_alpha, float radius) {
-  const MirrorPlayer* own = own_player();
+  const MirrorPlayer* own = drawn_own_player();
   if (own == nullptr || segments <= 0) return;
   const Camera camera = own_camera(*own);
   const Vector3f c = halo_centre(camera_point(camera, entity.position), radius, camera.reverse);
@@ -204,7 +205,7 @@ void draw_halo(const MirrorObject& entity, Colour3f colour, int segments, float 
 
 void draw_explosion(Vector3f position, int kind, float age) {
   glEnable(GL_TEXTURE_2D);
-  const MirrorPlayer* own = own_player();
+  const MirrorPlayer* own = drawn_own_player();
   const float h = explosion_half_size(kind, age);
   if (own != nullptr && age < 1.0f) {
     const Camera camera = own_camera(*own);
@@ -236,14 +237,15 @@ void draw_crosshair() {
 namespace {
 
 void draw_translucent() {
+  const WorldMirror& mirror = drawn_mirror();
   for (const TranslucentEntry& entry : g_world_pass.translucent.entries) {
     if (entry.slot < 0) continue;
     // Shield entries hold a player slot, every other kind an object slot.
     const MirrorObject* entity = nullptr;
     if (entry.kind == TRANSLUCENT_SHIELD) {
-      if (entry.slot < MAX_PLAYERS) entity = g_mirror.players[entry.slot].get();
+      if (entry.slot < MAX_PLAYERS) entity = mirror.players[entry.slot].get();
     } else if (entry.slot < MAX_OBJECTS) {
-      entity = g_mirror.objects[entry.slot].get();
+      entity = mirror.objects[entry.slot].get();
     }
     if (entity == nullptr) continue;
     if (entry.kind == TRANSLUCENT_EXPLOSION) {
@@ -259,20 +261,22 @@ void draw_translucent() {
 }  // namespace
 
 void draw_world() {
-  const MirrorPlayer* own = own_player();
+  const MirrorPlayer* own = drawn_own_player();
   if (own == nullptr) return;
   const Camera camera = own_camera(*own);
-  const int own_slot = g_mirror.join.slot;
+  // The newest snapshot, or with smooth motion the world at this frame's moment.
+  const WorldMirror& mirror = drawn_mirror();
+  const int own_slot = mirror.join.slot;
   g_world_pass.batching = true;
   for (int i = 0; i < MAX_PLAYERS; ++i) {
-    const MirrorPlayer* player = g_mirror.players[i].get();
+    const MirrorPlayer* player = mirror.players[i].get();
     if (player != nullptr && i != own_slot && player->alive) {
       draw_oriented_model(*player, g_models[0].get());
     }
   }
   clear_translucent(g_world_pass.translucent);
   for (int i = 0; i < MAX_OBJECTS; ++i) {
-    const MirrorObject* object = g_mirror.objects[i].get();
+    const MirrorObject* object = mirror.objects[i].get();
     if (object == nullptr) continue;
     switch (object->kind) {
       case KIND_SHIELD_POWERUP:
@@ -298,7 +302,7 @@ void draw_world() {
   flush_batch();
   enable_blending();
   for (int i = 0; i < MAX_OBJECTS; ++i) {
-    const MirrorObject* object = g_mirror.objects[i].get();
+    const MirrorObject* object = mirror.objects[i].get();
     if (object == nullptr) continue;
     if ((object->kind == KIND_SMALL_EXPLOSION || object->kind == KIND_SHIP_EXPLOSION) &&
         object->age < 1.0f) {
@@ -306,7 +310,7 @@ void draw_world() {
     }
   }
   for (int i = 0; i < MAX_PLAYERS; ++i) {
-    const MirrorPlayer* player = g_mirror.players[i].get();
+    const MirrorPlayer* player = mirror.players[i].get();
     if (player != nullptr && i != own_slot && player->shieldActive != 0) {
       add_translucent_entity(camera, player->position, i, TRANSLUCENT_SHIELD);
     }

@@ -143,7 +143,10 @@ void SendUpdate();
 void ReadServerThread();
 // Applies one datagram to g_mirror as the receiver does: under the mirror
 // mutex, through the same parser and checks (the replay's datagrams too).
+// Each snapshot it completes goes to the smoother with its arrival on the
+// game clock (seconds; the steady clock when not given).
 void apply_datagram(const std::uint8_t* data, std::size_t length);
+void apply_datagram(const std::uint8_t* data, std::size_t length, double arrival);
 // Ends the current game's receiver at once (releasing the mirror mutex if
 // this thread holds it), waits for it and closes the game's socket.
 void stop_receiver();

@@ -35,6 +35,7 @@ struct MirrorPlayer : MirrorObject {
   std::uint8_t alive = 0;
   std::uint8_t warps = 0;
   std::uint8_t nukes = 0;
+  std::uint8_t warping = 0;  // the ship is in a hyper-warp (every player's)
   char name[25] = {};
 };
 

@@ -49,6 +49,11 @@ struct ReplayState {
   std::atomic<bool> paused{false};
   std::atomic<bool> finished{false};  // the thread has read its last record
   bool active = false;                // between begin_replay and its end
+  // The replay's own clock in seconds (window thread): it runs at the
+  // replay's speed and stands while paused, so smoothing sees the recorded
+  // game's pace. Records arrive at their recorded times on it.
+  double clock = 0;
+  std::chrono::steady_clock::time_point clockStep{};
 };
 extern ReplayState g_replay;
 
