@@ -129,9 +129,10 @@ Pose predict_own(const Smoother& s, double now) {
   Pose p{e.e.position.x, e.e.position.y, e.e.position.z, e.q};
   const double step = s.rates.stepSeconds;
   const double base = nf.time;  // when the server's ship was there
-  // Late snapshots: the view holds after about two intervals.
+  // Late snapshots: the view holds about two intervals after the last one
+  // (copies of the newest, from a world at rest, count).
   const double longest = std::min(2 * s.interval + step, LONGEST_PREDICTION);
-  const double end = base + std::clamp(now - base, 0.0, longest);
+  const double end = std::clamp(now, base, std::max(base, s.heard - s.age) + longest);
   smooth::Offset v = velocity(s);
   if (!flies(e.e)) {
     // Neither turning nor thrust nor drag while warping or destroyed.

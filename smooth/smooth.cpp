@@ -127,6 +127,13 @@ bool finite_entity(const SmoothEntity& e) {
   return true;
 }
 
+// An entity as it came, but never at a place that is not finite.
+SmoothEntity as_received(const HistoryEntity& h) {
+  SmoothEntity e = h.e;
+  if (!is_finite(e.position) || !std::isfinite(e.size)) e.present = 0;
+  return e;
+}
+
 // Which snapshots surround the render time.
 struct Moment {
   int current = 0;      // the latest snapshot at or before it (the oldest if none)
@@ -140,14 +147,8 @@ void place(const Smoother& s, const Moment& m, Table HistoryFrame::*table, int i
            SmoothEntity& out) {
   const HistoryFrame& cf = frame_at(s, m.current);
   const HistoryEntity& cur = (cf.*table)[static_cast<std::size_t>(i)];
-  out = cur.e;
-  if (!cur.e.present) return;
-  // Never drawn at a place that is not finite.
-  if (!is_finite(cur.e.position) || !std::isfinite(cur.e.size)) {
-    out.present = 0;
-    return;
-  }
-  if (!cur.placed || m.before) return;  // as received
+  out = as_received(cur);
+  if (!out.present || !cur.placed || m.before) return;
   const float w = s.worldWidth;
   if (m.current + 1 < s.count) {
     const HistoryFrame& nf = frame_at(s, m.current + 1);
@@ -155,7 +156,7 @@ void place(const Smoother& s, const Moment& m, Table HistoryFrame::*table, int i
     if (smooth::continuous(s, cur, cf.time, next, nf.time)) {
       const double u = std::clamp((m.render - cf.time) / (nf.time - cf.time), 0.0, 1.0);
       blend(cur, next, u, w, out);
-      if (!finite_entity(out)) out = cur.e;
+      if (!finite_entity(out)) out = as_received(cur);
       return;
     }
   }
@@ -167,7 +168,7 @@ void place(const Smoother& s, const Moment& m, Table HistoryFrame::*table, int i
   if (!smooth::continuous(s, prev, pf.time, cur, cf.time)) return;
   const double ahead = std::clamp(m.render - cf.time, 0.0, s.interval);
   blend(prev, cur, 1.0 + ahead / (cf.time - pf.time), w, out);
-  if (!finite_entity(out)) out = cur.e;
+  if (!finite_entity(out)) out = as_received(cur);
 }
 
 }  // namespace
@@ -216,6 +217,7 @@ void smoother_record(Smoother& s, const SmoothFrame& f) {
       restart(s);
     } else {
       arrival = std::max(arrival, newest.arrival);
+      s.heard = std::max(s.heard, arrival);
       if (same_content(newest, f)) return;  // a copy, or a world that did not move
     }
   }
@@ -226,6 +228,7 @@ void smoother_record(Smoother& s, const SmoothFrame& f) {
   }
   s.ownSlot = f.ownSlot;
   s.worldWidth = f.worldWidth;
+  s.heard = arrival;
   HistoryFrame& h = frame_at(s, s.count);
   ++s.count;
   h.arrival = arrival;
@@ -245,8 +248,8 @@ bool smoother_view(Smoother& s, double now, SmoothFrame& out) {
   if (!std::isfinite(now) || !valid_width(s.worldWidth)) {
     // Nothing sensible to blend with: the newest snapshot as it came.
     out.time = newest.arrival;
-    for (int i = 0; i < MAX_OBJECTS; ++i) out.objects[i] = newest.objects[i].e;
-    for (int i = 0; i < MAX_PLAYERS; ++i) out.players[i] = newest.players[i].e;
+    for (int i = 0; i < MAX_OBJECTS; ++i) out.objects[i] = as_received(newest.objects[i]);
+    for (int i = 0; i < MAX_PLAYERS; ++i) out.players[i] = as_received(newest.players[i]);
     return true;
   }
   out.time = now;
@@ -271,7 +274,7 @@ bool smoother_view(Smoother& s, double now, SmoothFrame& out) {
   // The own ship: the newest snapshot carried forward, not delayed.
   const HistoryEntity& own = newest.players[static_cast<std::size_t>(s.ownSlot)];
   SmoothEntity& o = out.players[static_cast<std::size_t>(s.ownSlot)];
-  o = own.e;
+  o = as_received(own);
   if (!own.e.present || !own.placed || !own.rotation) {
     s.own.drawn = false;  // as received
     return true;

@@ -127,6 +127,7 @@ struct Smoother {
   double jitter = 0;
   int longGaps = 0;  // gaps of several intervals in a row
   double age = 0;    // mean of arrival - time
+  double heard = 0;  // last arrival, copies of the newest snapshot included
   // The server's ticks, counted from how far things move: when the newest
   // snapshot's contents can have been (earliest, latest), the tick period
   // and how far it may be off per tick, and the recent snapshots on the
