@@ -21,7 +21,7 @@ constexpr double SLOWEST = 0.01;   // units a second: slower objects tell nothin
 constexpr double LATE = 0.001;     // arrivals may come this much late
 constexpr int PERIOD_POINTS = 20;  // before this many, the nominal period is used
 constexpr double LOOSE = 0.01;     // share of a period the bounds widen per tick until then
-constexpr double TIGHT = 0.002;    // and after
+constexpr double TIGHT = 0.004;    // and after
 
 TickPoint& tick_at(Smoother& s, int i) {
   return s.ticks[static_cast<std::size_t>((s.tickFirst + i) % SMOOTH_TICKS)];
@@ -63,7 +63,7 @@ int steps_between(const Smoother& s) {
   std::nth_element(counts.begin(), counts.begin() + k / 2, counts.begin() + k);
   const double median = counts[static_cast<std::size_t>(k / 2)];
   const double whole = std::round(median);
-  if (whole < 1 || whole > MOST_STEPS || std::fabs(median - whole) > 0.3) return -1;
+  if (whole < 1 || whole > MOST_STEPS || std::fabs(median - whole) > 0.4) return -1;
   return static_cast<int>(whole);
 }
 
@@ -122,37 +122,31 @@ double content_time(Smoother& s) {
   const double previous = s.count >= 2 ? frame_at(s, s.count - 2).time : -1e300;
   double time = 0;
   bool placed = false;
-  if (s.ticking) {
-    // The ticks since the last snapshot, as counted from the motion: two
-    // steps can fall on one tick (a server catching up), so one fewer when
-    // the count does not fit this arrival. With nothing moving steadily, the
-    // count near the time between the arrivals that fits best.
-    const int counted = steps_between(s);
-    const int guess = counted >= 1
-                          ? counted
-                          : static_cast<int>(std::lround(
-                                (h.arrival - frame_at(s, s.count - 2).arrival) / s.tickPeriod));
+  // The ticks since the last snapshot, as counted from the motion; two steps
+  // can fall on one tick (a server catching up), so one fewer when the count
+  // does not fit this arrival. Without a count (nothing moves steadily, or
+  // not by whole ticks) the arrival stands in.
+  const int counted = s.ticking ? steps_between(s) : -1;
+  if (counted >= 1) {
     const double late = h.arrival - s.tickPeriod - LATE;
     double best = -1, bestLo = 0, bestHi = 0;
     int bestTicks = 0;
-    const int tries[3] = {guess, guess - 1, guess + 1};
-    for (int i = 0; i < (counted >= 1 ? 2 : 3); ++i) {
-      const int m = tries[i];
-      if (m < 1 || m > 4 * MOST_STEPS) continue;
+    for (int m : {counted, counted - 1}) {
       const double lo = std::max(s.earliest + m * (s.tickPeriod - s.tickSpread), late);
       const double hi = std::min(s.latest + m * (s.tickPeriod + s.tickSpread), h.arrival);
-      if (hi >= lo && hi - lo > best) {
+      if (m >= 1 && hi >= lo) {
         best = hi - lo;
         bestLo = lo;
         bestHi = hi;
         bestTicks = m;
-        if (counted >= 1) break;
+        break;
       }
     }
     if (best >= 0) {
       s.earliest = bestLo;
       s.latest = bestHi;
-      time = 0.5 * (bestLo + bestHi);
+      // A little past the middle: late arrivals widen the bounds downwards.
+      time = bestLo + 0.6 * (bestHi - bestLo);
       const double tick = tick_at(s, s.tickCount - 1).tick + bestTicks;
       if (s.tickCount == SMOOTH_TICKS) {
         s.tickFirst = (s.tickFirst + 1) % SMOOTH_TICKS;
@@ -164,8 +158,7 @@ double content_time(Smoother& s) {
     }
   }
   if (!placed) {
-    // The first snapshot, or one whose arrival no count agrees with: the
-    // mean age, and the bounds start again from this arrival.
+    // The mean age, and the bounds start again from this arrival.
     start_ticks(s, h.arrival);
     const double base = h.arrival - 0.5 * std::min(s.interval, step);
     // Snapshots that came in a burst spread over an interval.

@@ -150,9 +150,10 @@ Recording record_game(double seconds) {
   KeyStateArray held{};
   const double start = steady_seconds() + 1.0;
   double nextUpdate = steady_seconds();
-  for (int round = 0; start + round * ROUND_SECONDS < start + seconds; ++round) {
+  for (int round = 0; round * ROUND_SECONDS < seconds; ++round) {
     for (const KeyAt& k : ROUND) {
-      const double at = start + round * ROUND_SECONDS + k.time;
+      // Each round a little later, so presses fall anywhere between two frames.
+      const double at = start + round * (ROUND_SECONDS + 0.0073) + k.time;
       while (steady_seconds() < at) {
         if (steady_seconds() >= nextUpdate) {  // the once-a-second key state
           send(held.data(), held.size());
@@ -360,16 +361,35 @@ struct Stats {
   std::vector<double> shownFar;    // the first for objects half a unit or more in front
   std::vector<double> view;        // own orientation error, degrees
   std::vector<double> turning;     // the same while a turn key is held
-  std::vector<double> latency;     // key press to the first turned frame, ms
+  std::vector<double> latency;     // key press to the first frame that turned, ms
+  std::vector<double> pixel;       // key press to the first frame turned by a pixel, ms
   double delay = 0;
 };
 
-bool pixel(Vector3f p, Vector3f cam, const Matrix3f& o, float w, double& x, double& y) {
-  const Vector3f c = to_camera(wrapped_offset(p, cam, w), o);
+// Pixels of a camera-space point in the 640 x 480 view, if it is in front.
+bool pixel(Vector3f c, double& x, double& y) {
   if (!(c.z < -0.1f)) return false;
   x = 320 + FOCAL * c.x / -c.z;
   y = 240 + FOCAL * c.y / -c.z;
   return std::isfinite(x) && std::isfinite(y);
+}
+
+// How far apart on the screen a drawn object and its true place are, both
+// seen from the drawn camera at the true place's image in the wrapping world
+// (so that one just across the far side is not counted as a world away).
+// Only true places in view count; depth is the true place's.
+bool screen_error(Vector3f drawn, Vector3f truth, const SmoothEntity& cam, float w, double& error,
+                  float& depth) {
+  const Vector3f t = wrapped_offset(truth, cam.position, w);
+  const Vector3f d = wrapped_offset(drawn, truth, w);
+  const Vector3f ct = to_camera(t, cam.orientation);
+  const Vector3f cd = to_camera({t.x + d.x, t.y + d.y, t.z + d.z}, cam.orientation);
+  double tx, ty, dx, dy;
+  if (!pixel(ct, tx, ty) || !pixel(cd, dx, dy)) return false;
+  if (tx < 0 || tx >= 640 || ty < 0 || ty >= 480) return false;
+  error = std::hypot(dx - tx, dy - ty);
+  depth = -ct.z;
+  return true;
 }
 
 bool same_world(const SmoothFrame& a, const SmoothFrame& b) {
@@ -429,15 +449,17 @@ Stats run(bool smooth, const Recording& rec, const std::vector<const Snap*>& thi
   std::size_t next = 0, nextKey = 0;
   KeyStateArray held{};
   std::vector<double> presses;
+  const double t0 = thin.front()->arrival + 1.0 + 0.0037;
   for (const KeyAt& k : rec.keys) {
+    // Presses once the frames run (the first comes with the first frame).
     if (k.pressed && k.control >= CONTROL_X_FORWARD_ROTATE &&
-        k.control <= CONTROL_Z_BACKWARD_ROTATE) {
+        k.control <= CONTROL_Z_BACKWARD_ROTATE && k.time > t0 + FRAME) {
       presses.push_back(k.time);
     }
   }
   std::size_t press = 0;
-  double pressAt = -1;
-  const double t0 = thin.front()->arrival + 1.0 + 0.0037;
+  double pressAt = -1, turnedAt = -1, pixelAt = -1;
+  Quaternion pressView;
   const double t1 = thin.back()->arrival - 0.3;
   double delaySum = 0;
   for (double t = t0; t < t1; t += FRAME) {
@@ -451,19 +473,7 @@ Stats run(bool smooth, const Recording& rec, const std::vector<const Snap*>& thi
       newest = thin[next];
       fill(*newest, *frame);
       frame->time = newest->arrival;
-      if (std::getenv("ZBX_ORACLE"))
-        frame->time = truth.clock.of(newest->step);
       smoother_record(*smoother, *frame);
-      if (smooth && std::getenv("ZBX_DEBUG_SNAP")) {
-        std::printf("SNAP %.6f %.6f %d\n", newest->arrival, truth.clock.of(newest->step), newest->step);
-      }
-      if (smooth && std::getenv("ZBX_DEBUG_TIME")) {
-        const HistoryFrame& h = smoother->history[(smoother->first + smoother->count - 1) % SMOOTH_HISTORY];
-        std::printf("TIME err=%.2f ms age=%.2f ticks=%d trueage=%.2f\n",
-                    (h.time - (truth.clock.of(newest->step))) * 1000,
-                    smoother->age * 1000, smoother->tickCount,
-                    (newest->arrival - (truth.clock.of(newest->step))) * 1000);
-      }
       ++next;
     }
     if (next == 0) continue;
@@ -492,20 +502,16 @@ Stats run(bool smooth, const Recording& rec, const std::vector<const Snap*>& thi
     // Objects and other ships, seen from the drawn camera.
     if (cam.present) {
       auto errors = [&](const SmoothEntity& d, const SmoothEntity& a, const SmoothEntity& b) {
-        double dx, dy, ax, ay, bx, by;
-        if (!pixel(d.position, cam.position, cam.orientation, w, dx, dy)) return;
+        double e;
+        float depth;
         if (a.present && a.kind == d.kind &&
-            pixel(a.position, cam.position, cam.orientation, w, ax, ay) && ax >= 0 && ax < 640 &&
-            ay >= 0 && ay < 480) {
-          st.shown.push_back(std::hypot(dx - ax, dy - ay));
-          if (to_camera(wrapped_offset(a.position, cam.position, w), cam.orientation).z <= -0.5f) {
-            st.shownFar.push_back(st.shown.back());
-          }
+            screen_error(d.position, a.position, cam, w, e, depth)) {
+          st.shown.push_back(e);
+          if (depth >= 0.5f) st.shownFar.push_back(e);
         }
         if (b.present && b.kind == d.kind &&
-            pixel(b.position, cam.position, cam.orientation, w, bx, by) && bx >= 0 && bx < 640 &&
-            by >= 0 && by < 480) {
-          st.now.push_back(std::hypot(dx - bx, dy - by));
+            screen_error(d.position, b.position, cam, w, e, depth)) {
+          st.now.push_back(e);
         }
       };
       for (int i = 0; i < MAX_OBJECTS; ++i) {
@@ -526,14 +532,25 @@ Stats run(bool smooth, const Recording& rec, const std::vector<const Snap*>& thi
         if (turn_held(rec.keys, t)) st.turning.push_back(a);
       }
     }
-    // Key press to the first frame whose view has turned.
-    if (press < presses.size() && presses[press] <= t && pressAt < 0) pressAt = presses[press];
-    if (pressAt >= 0 && havePrevious && cam.present && previous->players[own].present &&
-        is_rotation(cam.orientation) && is_rotation(previous->players[own].orientation)) {
-      const double turned = angle_between(to_quaternion(cam.orientation),
-                                          to_quaternion(previous->players[own].orientation));
-      if (turned > 0.01) {
-        st.latency.push_back((t - pressAt) * 1000);
+    // Key press to the first frame whose view has turned at all, and to the
+    // first turned by a pixel at the middle of the view (60 / 480 degrees).
+    if (press < presses.size() && presses[press] <= t && pressAt < 0 && havePrevious &&
+        is_rotation(previous->players[own].orientation)) {
+      pressAt = presses[press];
+      pressView = to_quaternion(previous->players[own].orientation);
+      turnedAt = pixelAt = -1;
+    }
+    if (pressAt >= 0 && cam.present && is_rotation(cam.orientation) &&
+        is_rotation(previous->players[own].orientation)) {
+      const Quaternion q = to_quaternion(cam.orientation);
+      if (turnedAt < 0 &&
+          angle_between(q, to_quaternion(previous->players[own].orientation)) > 0.001) {
+        turnedAt = t;
+      }
+      if (pixelAt < 0 && angle_between(q, pressView) >= 0.125) pixelAt = t;
+      if ((turnedAt >= 0 && pixelAt >= 0) || t - pressAt > 0.5) {
+        if (turnedAt >= 0) st.latency.push_back((turnedAt - pressAt) * 1000);
+        if (pixelAt >= 0) st.pixel.push_back((pixelAt - pressAt) * 1000);
         pressAt = -1;
         ++press;
       }
@@ -622,9 +639,12 @@ int main() {
   row("own view orientation error: mean while turning", mean(off.turning), mean(on.turning), "deg");
   row("own view orientation error: 99th percentile", percentile(off.view, 0.99),
       percentile(on.view, 0.99), "deg");
-  row("turn key to the first turned frame: mean", mean(off.latency), mean(on.latency), "ms");
-  row("turn key to the first turned frame: longest", largest(off.latency), largest(on.latency),
+  row("turn key to the first frame that turns: mean", mean(off.latency), mean(on.latency), "ms");
+  row("turn key to the first frame that turns: longest", largest(off.latency), largest(on.latency),
       "ms");
+  row("turn key to the first frame turned by a pixel: mean", mean(off.pixel), mean(on.pixel), "ms");
+  row("turn key to the first frame turned by a pixel: longest", largest(off.pixel),
+      largest(on.pixel), "ms");
   std::printf("%-58s %14s %11.1f ms\n", "render delay for the other objects (mean)", "-",
               on.delay * 1000);
   std::printf("key presses timed: %zu / %zu; object samples: %zu / %zu\n", off.latency.size(),
