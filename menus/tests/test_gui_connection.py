@@ -1,70 +1,20 @@
 """The join on screen, a silent server and full screen, with the real zbx3d
-under Xvfb and real keys. The servers are small UDP sockets on 127.0.0.1 made
-here: one that never answers, one that answers the join and then sends
-snapshots only when told."""
+under Xvfb and real keys. The servers are small UDP sockets on 127.0.0.1
+(zbxtest.FakeServer): one that never answers, one that answers the join and
+then sends snapshots only when told."""
 
 import os
-import socket
-import struct
 import subprocess
 import sys
 import time
 import unittest
 
+from zbxtest import FakeServer
+
 sys.path.insert(0, os.path.dirname(__file__))
 import gui_util as g  # noqa: E402
 
 SCREEN_W, SCREEN_H = 1024, 768  # gui_util's Xvfb
-
-
-def join_reply(slot=0):
-    # reserved, game type 0, 1 player, slot; world width (LE float); shield, armor.
-    return struct.pack(">HHHH", 0, 0, 1, slot) + struct.pack("<f", 10.0) + struct.pack(
-        ">ii", 300, 1000)
-
-
-def snapshot(slot=0):
-    """The own ship alone: its PlayerMessage, then the PresenceMessage."""
-    player = struct.pack("<B4xiiiB3xiiBBBBB3xfff20sf9f", 1, slot, 7, 3, 0, 300, 1000, 0, 1, 2, 1,
-                         0, 0.0, 0.0, 0.0, b"Fake", 0.1, 1, 0, 0, 0, 1, 0, 0, 0, 1)
-    presence = bytearray(546)
-    presence[513 + slot] = 1
-    presence[545] = 1
-    return player + bytes(presence)
-
-
-class FakeServer:
-    """Receives on a free port; answers a JoinRequest only when `answer` is set."""
-
-    def __init__(self, answer):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.settimeout(0.05)
-        self.port = self.sock.getsockname()[1]
-        self.answer = answer
-        self.client = None
-        self.received = []
-
-    def pump(self, seconds):
-        """Takes datagrams in for a while (bounded), answering the join."""
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            try:
-                data, addr = self.sock.recvfrom(2048)
-            except socket.timeout:
-                continue
-            self.received.append(data)
-            if len(data) == 20 and self.answer and self.client is None:
-                self.client = addr
-                self.sock.sendto(join_reply(), addr)
-
-    def send_snapshots(self, count, gap=0.05):
-        for _ in range(count):
-            self.sock.sendto(snapshot(), self.client)
-            time.sleep(gap)
-
-    def close(self):
-        self.sock.close()
 
 
 def sockets_of(pid):

@@ -6,8 +6,10 @@ CTest puts this folder on PYTHONPATH."""
 import os
 import shutil
 import socket
+import struct
 import subprocess
 import tempfile
+import threading
 import time
 
 ZBX3D = os.environ.get("ZBX3D", "")
@@ -161,3 +163,86 @@ class Server:
         shutil.rmtree(self.home, ignore_errors=True)
         return "".join(line for line in out.splitlines(True)
                        if any(m in line for m in SANITIZER_MARKS))
+
+
+# --- A fake game server: snapshots made here, sent over 127.0.0.1 ---
+
+IDENTITY = (1, 0, 0, 0, 1, 0, 0, 0, 1)
+
+
+def join_reply(slot=0, world_width=10.0):
+    """Game type 0, one player, the slot, the world width, shield 300, armor 1000."""
+    return struct.pack(">HHHH", 0, 0, 1, slot) + struct.pack("<f", world_width) + struct.pack(
+        ">ii", 300, 1000)
+
+
+def player_message(slot=0, position=(0.0, 0.0, 0.0), orientation=IDENTITY):
+    """A flying ship: score 7, 3 lives, shield 300, armor 1000, 2 nukes, 1 hyper-warp."""
+    return struct.pack("<B4xiiiB3xiiBBBBB3xfff20sf9f", 1, slot, 7, 3, 0, 300, 1000, 0, 1, 2, 1, 0,
+                       *position, b"Fake", 0.1, *orientation)
+
+
+def object_message(slot, kind, position, size, orientation=IDENTITY):
+    return struct.pack("<Biiffff9f", 2, kind, slot, *position, size, *orientation)
+
+
+def snapshot(slot=0, objects=()):
+    """The own ship and objects (slot, kind, position, size), then the PresenceMessage."""
+    data = b"".join(object_message(*o) for o in objects) + player_message(slot)
+    presence = bytearray(546)
+    for o in objects:
+        presence[1 + o[0]] = 1
+    presence[513 + slot] = 1
+    presence[545] = 1
+    return data + bytes(presence)
+
+
+class FakeServer:
+    """Receives on a free port of 127.0.0.1; answers a JoinRequest when `answer` is set.
+    stream() sends snapshots from a thread until close()."""
+
+    def __init__(self, answer):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.settimeout(0.05)
+        self.port = self.sock.getsockname()[1]
+        self.answer = answer
+        self.client = None
+        self.received = []
+        self.streaming = None
+        self.stop = threading.Event()
+
+    def pump(self, seconds):
+        """Takes datagrams in for a while (bounded), answering the join."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            try:
+                data, addr = self.sock.recvfrom(2048)
+            except socket.timeout:
+                continue
+            self.received.append(data)
+            if len(data) == 20 and self.answer and self.client is None:
+                self.client = addr
+                self.sock.sendto(join_reply(), addr)
+
+    def send_snapshots(self, count, gap=0.05):
+        for _ in range(count):
+            self.sock.sendto(snapshot(), self.client)
+            time.sleep(gap)
+
+    def stream(self, make, gap=0.05):
+        """Sends make(n) for n = 0, 1, ... every `gap` seconds, on the clock."""
+        def run():
+            start, n = time.monotonic(), 0
+            while not self.stop.is_set():
+                self.sock.sendto(make(n), self.client)
+                n += 1
+                self.stop.wait(max(0.0, start + n * gap - time.monotonic()))
+        self.streaming = threading.Thread(target=run, daemon=True)
+        self.streaming.start()
+
+    def close(self):
+        self.stop.set()
+        if self.streaming:
+            self.streaming.join(timeout=5)
+        self.sock.close()
