@@ -40,8 +40,15 @@ Matrix3f orientation(Script& in) {
     const double a = in.byte() * 0.0246, b = in.byte() * 0.0246, c = in.byte() * 0.0246;
     const double ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
     const double cc = std::cos(c), sc = std::sin(c);
-    const double m[9] = {cb * cc, -cb * sc, sb, sa * sb * cc + ca * sc, -sa * sb * sc + ca * cc,
-                         -sa * cb, -ca * sb * cc + sa * sc, ca * sb * sc + sa * cc, ca * cb};
+    const double m[9] = {cb * cc,
+                         -cb * sc,
+                         sb,
+                         sa * sb * cc + ca * sc,
+                         -sa * sb * sc + ca * cc,
+                         -sa * cb,
+                         -ca * sb * cc + sa * sc,
+                         ca * sb * sc + sa * cc,
+                         ca * cb};
     Matrix3f out;
     for (int i = 0; i < 9; ++i) out[i] = static_cast<float>(m[i]);
     return out;

@@ -121,13 +121,17 @@ struct Smoother {
   std::int64_t serial = 0;
   int ownSlot = -1;
   float worldWidth = 10.0f;
-  // Clock: measured time between snapshots, its jitter, the render delay in
-  // use and the moment of the last view.
+  // Clock: measured time between snapshots, its jitter, the mean age of
+  // their contents, the last arrival, the render delay in use and the moment
+  // of the last view.
   double interval = 0.05;
   double jitter = 0;
   int longGaps = 0;  // gaps of several intervals in a row
   double age = 0;    // mean of arrival - time
-  double heard = 0;  // last arrival, copies of the newest snapshot included
+  double heard = 0;  // copies of the newest snapshot included
+  double delay = 0;
+  double lastView = 0;
+  bool viewed = false;
   // The server's ticks, counted from how far things move: when the newest
   // snapshot's contents can have been (earliest, latest), the tick period
   // and how far it may be off per tick, and the recent snapshots on the
@@ -140,9 +144,6 @@ struct Smoother {
   std::array<TickPoint, SMOOTH_TICKS> ticks;
   int tickFirst = 0;
   int tickCount = 0;
-  double delay = 0;
-  double lastView = 0;
-  bool viewed = false;
   std::array<KeyChange, SMOOTH_KEY_CHANGES> keys;
   int keyFirst = 0;
   int keyCount = 0;
