@@ -20,6 +20,8 @@
 #include "broadcast.h"
 #include "motion.h"
 #include "protocol/protocol.h"
+#include "protocol/query.h"
+#include "queries.h"
 #include "receive.h"
 #include "rules.h"
 #include "run.h"
@@ -31,7 +33,12 @@ namespace zbx {
 
 namespace {
 
-constexpr std::size_t RECEIVE_BUFFER_SIZE = 64;
+// Game datagrams are at most 20 bytes (a longer one matches no length); status
+// queries need room for their challenge.
+constexpr std::size_t RECEIVE_BUFFER_SIZE = 2048;
+// A flood of queries keeps the socket from timing out: silent clients are
+// still looked at this often.
+constexpr std::int64_t SWEEP_MILLIS = 1000;
 
 void say(const char* line) {
   std::printf("%s\n", line);
@@ -205,6 +212,19 @@ void sweep_silent_clients(ServerRun& run, const timeval& now) {
 
 void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t length,
                      const sockaddr_in& from) {
+  // No game datagram starts with four 0xFF bytes: a key state's first byte is
+  // 0, and no name starts so.
+  if (is_out_of_band(data, length)) {
+    handle_query(loop, data, length, from);
+    const std::int64_t now = steady_millis();
+    if (now - loop.lastSweep >= SWEEP_MILLIS) {
+      loop.lastSweep = now;
+      std::lock_guard<std::mutex> lock(world_lock());
+      sweep_silent_clients(loop.run, now_time());
+    }
+    return;
+  }
+  loop.lastSweep = steady_millis();
   std::lock_guard<std::mutex> lock(world_lock());
   const timeval now = now_time();
   bool sweep = true;
@@ -229,18 +249,22 @@ namespace {
 void ServerReceiveLoop(ReceiveLoop& loop) {
   loop.joinReply = join_reply_template();
   std::uint8_t buffer[RECEIVE_BUFFER_SIZE];
+  heartbeat_tick(loop, steady_millis(), true);  // the masters hear of us at once
   while (!loop.run.stop.load()) {
     sockaddr_in from{};
     socklen_t from_length = sizeof from;
     const ssize_t got = recvfrom(loop.socket, buffer, sizeof buffer, 0,
                                  reinterpret_cast<sockaddr*>(&from), &from_length);
+    bool game = true;
     if (got > 0 && from_length >= sizeof from && from.sin_family == AF_INET) {
+      game = !is_out_of_band(buffer, static_cast<std::size_t>(got));
       handle_datagram(loop, buffer, static_cast<std::size_t>(got), from);
     } else if (!loop.run.stop.load()) {
       // Nothing arrived: clients that fell silent still have to go.
       std::lock_guard<std::mutex> lock(world_lock());
       sweep_silent_clients(loop.run, now_time());
     }
+    heartbeat_tick(loop, steady_millis(), game);
     reap_broadcasts(loop, false);
   }
 }
@@ -305,6 +329,7 @@ void ServerThread(int keep_settings, ServerControl& control, ListeningHook liste
     signal.cv.wait(lock, [&signal] { return signal.started; });
   }
   if (listening != nullptr) listening(g_server_settings.GAME_PORT & 0xFFFF);
+  loop.masters = resolve_masters(g_server_settings.MASTER_SERVERS);
 
   ServerReceiveLoop(loop);
 

@@ -1,9 +1,10 @@
 // The server's handling of datagrams from three clients on 127.0.0.1 (joins,
-// key events, key states, quits and junk of every length the socket reads),
+// key events, key states, quits, status queries and junk of every length),
 // with world steps in between. Each reply is a JoinReply for the slot now
 // held by its client or a quit acknowledgement; no more humans than allowed,
 // no address in two slots; every snapshot the server then builds for its
-// clients parses back whole and matches the world.
+// clients parses back whole and matches the world. Status queries get
+// answers of one datagram or none.
 //
 // Input: records of an op byte, then for a datagram a length byte and the
 // bytes. The op's low two bits pick the client, its top bit asks for world
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "broadcast.h"
+#include "protocol/query.h"
 #include "receive.h"
 #include "rules.h"
 #include "simulation.h"
@@ -64,6 +66,13 @@ void check_replies(const ServerRun& run, int i) {
     if (n < 0) return;
     if (n == QUIT_ACK_SIZE) {
       ZBX_FUZZ_CHECK(buffer[0] == QUIT_ACK_BYTE);
+      continue;
+    }
+    if (is_out_of_band(buffer, static_cast<std::size_t>(n))) {
+      // A status answer, within one datagram.
+      const OobKind kind = parse_out_of_band(buffer, static_cast<std::size_t>(n)).kind;
+      ZBX_FUZZ_CHECK(kind == OobKind::InfoResponse || kind == OobKind::StatusResponse);
+      ZBX_FUZZ_CHECK(static_cast<std::size_t>(n) <= QUERY_MAX_DATAGRAM);
       continue;
     }
     ZBX_FUZZ_CHECK(n == JOIN_REPLY_SIZE);
