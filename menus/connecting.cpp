@@ -82,6 +82,8 @@ void connecting_idle() {
       draw_connecting();
       break;
     case JoinStatus::Joined:
+      // The single-player game's private server is nothing to come back to.
+      if (!g_local_server.privateGame) remember_joined_server();
       show_play_screen();
       set_overlay_projection();
       set_perspective();

@@ -1,7 +1,9 @@
 // zbx3d-botclient: a headless client for tests and load runs. It joins a
 // server, sends key events on a schedule and key-state updates at an interval,
 // decodes every snapshot datagram and prints one summary line of what it saw.
-// Exit status: 0 joined, 1 usage or socket error, 2 no JoinReply.
+// With -B it joins nothing: it lists the servers that the masters (-m) and a
+// broadcast (-b) find, one line each, as the game's "Find Servers" does.
+// Exit status: 0 joined (or listed), 1 usage or socket error, 2 no JoinReply.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/browser.h"
 #include "protocol/protocol.h"
 
 namespace {
@@ -38,6 +41,9 @@ struct Options {
   double rejoinAt = -1;  // send the JoinRequest again at this time
   bool quit = false;
   bool play = false;  // built-in manoeuvres: thrust, turn, fire twice a second
+  bool list = false;  // -B: list servers instead of joining
+  std::string masters;
+  std::string broadcast;  // empty: no broadcast
   std::vector<ScheduledKey> keys;
 };
 
@@ -64,8 +70,9 @@ struct Seen {
 int usage(const char* program) {
   std::printf(
       "usage: %s [-a address] [-p port] [-n name] [-t seconds] [-k time:byte,...]\n"
-      "          [-u update_seconds] [-w join_wait] [-r join_tries] [-R rejoin_at] [-q] [-P]\n",
-      program);
+      "          [-u update_seconds] [-w join_wait] [-r join_tries] [-R rejoin_at] [-q] [-P]\n"
+      "       %s -B [-m host:port,...] [-b broadcast_address] [-t seconds]\n",
+      program, program);
   return 1;
 }
 
@@ -96,6 +103,8 @@ bool parse_options(int argc, char** argv, Options& o) {
       o.quit = true;
     } else if (word == "-P") {
       o.play = true;
+    } else if (word == "-B") {
+      o.list = true;
     } else if (!has_value) {
       return false;
     } else if (word == "-a") {
@@ -116,6 +125,10 @@ bool parse_options(int argc, char** argv, Options& o) {
       o.rejoinAt = std::atof(argv[++i]);
     } else if (word == "-k") {
       if (!parse_keys(argv[++i], o.keys)) return false;
+    } else if (word == "-m") {
+      o.masters = argv[++i];
+    } else if (word == "-b") {
+      o.broadcast = argv[++i];
     } else {
       return false;
     }
@@ -214,11 +227,42 @@ bool join(const Connection& link, const Options& o, zbx::JoinReply& reply) {
   return false;
 }
 
+// -B: one round of the search, then a line per server found, best ping
+// first; the name comes last as it may hold blanks.
+int list_servers(const Options& o) {
+  zbx::Browser browser;
+  zbx::BrowserSettings settings;
+  settings.broadcast = o.broadcast;
+  settings.masters = o.masters;
+  std::string error;
+  if (!zbx::browser_refresh(browser, settings, error)) {
+    std::printf("socket error: %s\n", error.c_str());
+    return 1;
+  }
+  const auto start = Clock::now();
+  while (zbx::browser_busy(browser) && seconds_since(start) < o.duration) {
+    zbx::browser_poll(browser, std::chrono::milliseconds(20));
+  }
+  for (const zbx::ServerEntry& e : browser.state.servers) {
+    std::string found;
+    for (auto [bit, word] :
+         {std::pair{zbx::FOUND_LAN, "lan"}, std::pair{zbx::FOUND_MASTER, "master"},
+          std::pair{zbx::FOUND_RECENT, "recent"}}) {
+      if (e.foundBy & bit) found += (found.empty() ? "" : ",") + std::string(word);
+    }
+    std::printf("server %s ping=%d players=%d/%d game_type=%d found=%s name=%s\n",
+                zbx::format_server_address(e.where).c_str(), e.ping, e.players, e.maxPlayers,
+                e.gameType, found.c_str(), e.name.c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
   if (!parse_options(argc, argv, o)) return usage(argv[0]);
+  if (o.list) return list_servers(o);
   Connection link;
   if (!link.open(o)) {
     std::printf("socket or address error\n");

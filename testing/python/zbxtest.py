@@ -118,12 +118,13 @@ SANITIZER_MARKS = ("Sanitizer", "runtime error:")
 
 
 class Server:
-    """One "zbx3d -ds" with its own HOME, settings file ("-scf") and port;
-    returns once the port is bound (or the process ended)."""
+    """One "zbx3d -ds" with its own HOME, settings file ("-scf") and port (a
+    free one unless given); returns once the port is bound (or the process
+    ended)."""
 
-    def __init__(self, port_high=0, **settings):
+    def __init__(self, port_high=0, port=None, **settings):
         self.home = tempfile.mkdtemp(prefix="zbx-server-")
-        self.port = free_udp_port()
+        self.port = port or free_udp_port()
         settings.setdefault("MAX_NUMBER_OF_PLAYERS", 4)
         settings["GAME_PORT"] = self.port + 65536 * port_high  # only the low 16 bits count
         self.settings = settings
