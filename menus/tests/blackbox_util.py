@@ -247,7 +247,8 @@ class Session:
 
 
 MAIN_MENU = ["Start Single Player Game", "Start Multi Player Game", "Start ZBX Server",
-             "Stop ZBX Server", "Edit Game Configuration", "View High Scores", "Quit Game"]
+             "Stop ZBX Server", "Edit Game Configuration", "View High Scores", "Quit Game",
+             "Find Servers"]
 
 # Editor items: label and the settings key whose value is shown (None: no value).
 EDITOR = [("Server IP (MultiPlayer Only)", "SERVER_IP"),

@@ -33,10 +33,14 @@ def have_tools():
 
 
 class PortLock:
-    """Serialises the tests that need the fixed single-player port 12345."""
+    """Serialises the tests that need fixed ports: the single-player port
+    12345 by default, or another set of them by name."""
+
+    def __init__(self, name="port_12345"):
+        self.name = name
 
     def __enter__(self):
-        self.f = open(os.path.join(tempfile.gettempdir(), "zbx3d_port_12345.lock"), "w")
+        self.f = open(os.path.join(tempfile.gettempdir(), f"zbx3d_{self.name}.lock"), "w")
         fcntl.flock(self.f, fcntl.LOCK_EX)
         return self
 

@@ -115,7 +115,7 @@ class SinglePlayerScreens(unittest.TestCase):
         self.play_to_game_over(s)
         s.key("j")
         s.wait_for(b.main_menu(W, H, 0)[0], what="main menu after a game over without a place")
-        s.key("Up", "Return")
+        s.key("Up", "Up", "Return")  # "Quit Game"
         self.assertEqual(s.client.wait_exit(20), 0)
 
     def play_to_game_over(self, s):

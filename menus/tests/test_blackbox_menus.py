@@ -47,7 +47,7 @@ class MenuScreens(unittest.TestCase):
     def test_main_menu_wraps_both_ways_ignores_letters_and_quits_with_0(self):
         s = self.start()
         s.key("Up")
-        self.menu(6, "up from the first item")
+        self.menu(7, "up from the first item")
         s.key("Down")
         self.menu(0, "down from the last item")
         s.key("Down", "a", "5", "space", "BackSpace")
@@ -160,7 +160,7 @@ class MenuScreens(unittest.TestCase):
     def test_high_score_view_navigation_and_clear(self):
         entries = [(900 - 50 * i, f"Pilot {i}") for i in range(10)]
         s = self.start(files={"scores.dat": "".join(f"{sc} {n}\n" for sc, n in entries)})
-        s.key("Up", "Up", "Return")
+        s.key("Up", "Up", "Up", "Return")
         view, rows = b.high_scores(W, H, entries, 0)
         self.assertEqual(rows, 10)  # from 390 down to 165
         s.wait_for(view, what="high-score view")

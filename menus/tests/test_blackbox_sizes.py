@@ -46,7 +46,7 @@ class WindowSizes(unittest.TestCase):
         w, h = s.width, s.height
         s.wait_for(b.main_menu(w, h, 0)[0], what="main menu")
         s.key("Up")
-        s.wait_for(b.main_menu(w, h, 6)[0], what="main menu, last item")
+        s.wait_for(b.main_menu(w, h, 7)[0], what="main menu, last item")
         s.key("Down", "Down", "Down", "Down", "Down", "Return")
         s.wait_for(b.editor(w, h, 0, self.values)[0], what="editor")
         s.key("Up")
@@ -97,8 +97,8 @@ class WindowSizes(unittest.TestCase):
         menu = [b.main_menu(640, 150, 0)]
         s.wait_for(menu[0][0], what="five-line main menu")
         s.key("Up")
-        c, first = b.main_menu(640, 150, 6)
-        self.assertEqual(first, 2)
+        c, first = b.main_menu(640, 150, 7)
+        self.assertEqual(first, 3)
         s.wait_for(c, what="main menu scrolled to its last item")
         s.key("Down", *["Down"] * 5)
         c, first = b.main_menu(640, 150, 5)

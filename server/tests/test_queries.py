@@ -157,6 +157,18 @@ class QueryTest(lib.ServerTestCase):
             entry = b"\\" + socket.inet_aton("127.0.0.1") + server.port.to_bytes(2, "big")
             self.assertIn(entry, reply[0])
             self.assertTrue(reply[0].endswith(b"\\EOT\0\0\0"))
+
+            # The headless client lists it from the master's answer, asking it
+            # itself, with what its answer says.
+            out = subprocess.run([lib.zbxtest.BOTCLIENT, "-B", "-m", "127.0.0.1:%d" % master.port],
+                                 capture_output=True, text=True, timeout=30).stdout
+            lines = out.splitlines()
+            self.assertEqual(len(lines), 1, out)
+            words = lines[0].split()
+            self.assertEqual(words[:2], ["server", "127.0.0.1:%d" % server.port], out)
+            fields = dict(kv.split("=", 1) for kv in words[2:])
+            self.assertEqual((fields["players"], fields["found"], fields["name"]),
+                             ("0/4", "master", "Listed"))
         finally:
             master.close()
 

@@ -11,6 +11,9 @@ import tempfile
 import time
 
 ZBX3D = os.environ.get("ZBX3D", "")
+# The headless client, built beside the game.
+BOTCLIENT = os.path.join(os.environ.get("ZBX_BUILD_DIR", ""), "server", "botclient",
+                         "zbx3d-botclient")
 
 # The palette's colours as they come back from a screenshot.
 BLACK, WHITE, DARK_GREY = (0, 0, 0), (255, 255, 255), (51, 51, 51)
