@@ -2,6 +2,7 @@
 #include "browser/browser.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -131,6 +132,30 @@ bool receive_waiting(Browser& b) {
 
 }  // namespace
 
+std::uint32_t broadcast_network_mask(std::uint32_t broadcast) {
+  ifaddrs* list = nullptr;
+  std::uint32_t mask = 0;
+  bool found = false;
+  if (getifaddrs(&list) == 0) {
+    for (const ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
+      if (i->ifa_addr == nullptr || i->ifa_netmask == nullptr || i->ifa_addr->sa_family != AF_INET)
+        continue;
+      sockaddr_in address{}, netmask{};
+      std::memcpy(&address, i->ifa_addr, sizeof address);
+      std::memcpy(&netmask, i->ifa_netmask, sizeof netmask);
+      const std::uint32_t m = ntohl(netmask.sin_addr.s_addr);
+      found = (ntohl(address.sin_addr.s_addr) | ~m) == broadcast;
+      if (found) mask = m;
+    }
+    freeifaddrs(list);
+  }
+  if (found) return mask;
+  // A broadcast address sets all its host bits: at most its trailing ones.
+  int hostBits = 0;
+  while (hostBits < 32 && ((broadcast >> hostBits) & 1u) != 0) ++hostBits;
+  return hostBits >= 32 ? 0 : ~((std::uint32_t{1} << hostBits) - 1);
+}
+
 Browser::~Browser() { browser_close(*this); }
 
 bool browser_refresh(Browser& b, const BrowserSettings& settings, std::string& error) {
@@ -150,7 +175,8 @@ bool browser_refresh(Browser& b, const BrowserSettings& settings, std::string& e
   in_addr broadcast{};
   if (!settings.broadcast.empty() &&
       inet_pton(AF_INET, settings.broadcast.c_str(), &broadcast) == 1) {
-    browser_add_broadcast(b.state, ntohl(broadcast.s_addr), now);
+    const std::uint32_t address = ntohl(broadcast.s_addr);
+    browser_add_broadcast(b.state, address, broadcast_network_mask(address), now);
   }
   std::string_view rest = settings.masters;
   for (std::size_t n = 0; !rest.empty() && n < BROWSER_MAX_MASTERS;) {

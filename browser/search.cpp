@@ -136,14 +136,11 @@ bool browser_add_target(BrowserState& state, ServerAddress where, TargetKind kin
   return true;
 }
 
-void browser_add_broadcast(BrowserState& state, std::uint32_t broadcast,
+void browser_add_broadcast(BrowserState& state, std::uint32_t broadcast, std::uint32_t networkMask,
                            BrowserClock::time_point now) {
   if (broadcast == 0) return;
-  // A network's broadcast address sets all its host bits: the trailing ones.
-  int hostBits = 0;
-  while (hostBits < 32 && ((broadcast >> hostBits) & 1u) != 0) ++hostBits;
   state.broadcast = broadcast;
-  state.networkMask = hostBits >= 32 ? 0 : ~((std::uint32_t{1} << hostBits) - 1);
+  state.networkMask = networkMask;
   for (int i = 0; i < LAN_PORT_COUNT; ++i) {
     browser_add_target(state, {broadcast, static_cast<std::uint16_t>(LAN_FIRST_PORT + i)},
                        TargetKind::Broadcast, FOUND_LAN, now);

@@ -102,10 +102,14 @@ void browser_begin_round(BrowserState& state, BrowserClock::time_point now);
 // (its foundBy is then widened) or the round is full.
 bool browser_add_target(BrowserState& state, ServerAddress where, TargetKind kind, unsigned foundBy,
                         BrowserClock::time_point now);
-// The broadcast address's eight ports; its network is taken from the host
-// bits the address sets (255.255.255.255: any address).
-void browser_add_broadcast(BrowserState& state, std::uint32_t broadcast,
+// The broadcast address's eight ports; answers come from the addresses of
+// its network (networkMask 0: from any address).
+void browser_add_broadcast(BrowserState& state, std::uint32_t broadcast, std::uint32_t networkMask,
                            BrowserClock::time_point now);
+// The mask of the network whose broadcast address this is: that of the
+// interface it belongs to, else a guess from the host bits it sets
+// (255.255.255.255: 0, any address).
+std::uint32_t broadcast_network_mask(std::uint32_t broadcast);
 
 struct OutgoingDatagram {
   ServerAddress to;
