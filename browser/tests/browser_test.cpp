@@ -6,7 +6,6 @@
 
 #include "protocol/query.h"
 #include "testing/files.h"
-#include "testing/loopback.h"
 
 namespace zbx {
 namespace {
@@ -109,50 +108,6 @@ TEST(Browser, AMasterListOfTenThousandServersIsCappedAndEachAskedTwice) {
     sent += batch.size();
   }
   EXPECT_EQ(sent, 2 * BROWSER_MAX_TARGETS + 1);
-}
-
-// Plays a master (listing `server`) or a server on fd: answers what came.
-void answer_waiting(int fd, const sockaddr_in& server) {
-  std::uint8_t buffer[2048];
-  sockaddr_in from{};
-  socklen_t length = sizeof from;
-  const ssize_t got = recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT,
-                               reinterpret_cast<sockaddr*>(&from), &length);
-  if (got <= 0) return;
-  const OobMessage m = parse_out_of_band(buffer, static_cast<std::size_t>(got));
-  std::string reply;
-  if (m.kind == OobKind::GetServers) {
-    reply = getservers_response({{ntohl(server.sin_addr.s_addr), ntohs(server.sin_port)}}, true);
-  } else if (m.kind == OobKind::GetInfo) {
-    std::string info;
-    info_append(info, "challenge", m.challenge, QUERY_MAX_DATAGRAM);
-    info_append(info, "hostname", "Listed", QUERY_MAX_DATAGRAM);
-    reply = info_response(info);
-  }
-  sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
-}
-
-TEST(Browser, ListsAServerThatAMasterNamedByHostNameKnows) {
-  const int master = socket(AF_INET, SOCK_DGRAM, 0);
-  const int server = socket(AF_INET, SOCK_DGRAM, 0);
-  const sockaddr_in masterAt = test::bind_loopback(master);
-  const sockaddr_in serverAt = test::bind_loopback(server);
-  Browser b;
-  BrowserSettings settings;
-  settings.masters = "localhost:" + std::to_string(ntohs(masterAt.sin_port)) + ",bad,:1";
-  std::string error;
-  ASSERT_TRUE(browser_refresh(b, settings, error)) << error;
-  for (int i = 0; i < 250 && browser_busy(b); ++i) {
-    browser_poll(b, 20ms);
-    answer_waiting(master, serverAt);
-    answer_waiting(server, serverAt);
-  }
-  EXPECT_FALSE(browser_busy(b));
-  ASSERT_EQ(b.state.servers.size(), 1u);
-  EXPECT_EQ(b.state.servers[0].name, "Listed");
-  EXPECT_EQ(b.state.servers[0].foundBy, FOUND_MASTER);
-  close(master);
-  close(server);
 }
 
 TEST(RecentServers, NewestFirstAtMostSixteenAndJunkSkipped) {

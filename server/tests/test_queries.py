@@ -158,9 +158,9 @@ class QueryTest(lib.ServerTestCase):
             self.assertIn(entry, reply[0])
             self.assertTrue(reply[0].endswith(b"\\EOT\0\0\0"))
 
-            # The headless client lists it from the master's answer, asking it
-            # itself, with what its answer says.
-            out = subprocess.run([lib.zbxtest.BOTCLIENT, "-B", "-m", "127.0.0.1:%d" % master.port],
+            # The headless client, given the master by its host name, lists the
+            # server from the master's answer with what the server itself says.
+            out = subprocess.run([lib.zbxtest.BOTCLIENT, "-B", "-m", "localhost:%d" % master.port],
                                  capture_output=True, text=True, timeout=30).stdout
             lines = out.splitlines()
             self.assertEqual(len(lines), 1, out)
