@@ -136,7 +136,8 @@ class Connection(unittest.TestCase):
         self.assertEqual(sockets_of(c.proc.pid), idle_sockets, "the join's socket is open")
         # The failure line would stand one blank line under the eight items.
         failed_y = g.MENU_FIRST_Y - g.LINE * 9
-        self.assertEqual(c.shot().text_in_line(g.RED, g.MENU_X, failed_y), 0, "cancelled, not failed")
+        self.assertEqual(c.shot().text_in_line(g.RED, g.MENU_X, failed_y), 0,
+                         "cancelled, not failed")
         self.assertNotIn("Failed to connect", c.output())
 
     def test_silent_server_line_comes_and_goes_and_f11_lays_the_hud_out(self):
