@@ -15,10 +15,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "client/hooks.h"
 #include "client/mirror.h"
+#include "compact/compact.h"
 #include "protocol/zbx_types.h"
 #include "server/server.h"
 
@@ -45,7 +48,18 @@ struct JoinProgress {
   bool active = false;
   int attempt = 0;  // 1..JOIN_ATTEMPTS
   std::chrono::steady_clock::time_point deadline{};
+  // Before a multi-player join the client asks the server for its status
+  // (its rules, and whether it offers the compact stream), waiting at most
+  // STATUS_WAIT: a server of the first games never answers.
+  bool asking = false;
+  std::chrono::steady_clock::time_point askUntil{};
+  std::string challenge;
+  bool compactOffered = false;
+  bool compactAsked = false;
+  ServerTraits traits;
 };
+
+inline constexpr std::chrono::milliseconds STATUS_WAIT{500};
 
 enum class JoinStatus { Waiting, Joined, Failed };
 
@@ -60,6 +74,11 @@ struct ClientConnection {
   JoinProgress join;
   // steady_clock milliseconds of the last datagram the receiver took in.
   std::atomic<std::int64_t> lastDatagram{0};
+
+  // The stream of this game: the compact one when the server granted it at
+  // the join; its decoder lives on the receiver's thread.
+  bool compact = false;
+  std::unique_ptr<CompactDecoder> decoder;
 
   std::thread receiver;
   std::atomic<int> receiverStop{0};
@@ -144,6 +163,11 @@ void ReadServerThread();
 // Applies one datagram to g_mirror as the receiver does: under the mirror
 // mutex, through the same parser and checks (the replay's datagrams too).
 void apply_datagram(const std::uint8_t* data, std::size_t length);
+// A snapshot of the compact stream applied to g_mirror as the messages of
+// the first stream would be (under the mirror mutex), and those messages.
+void apply_frame(const CompactFrame& frame);
+PresenceMessage presence_of(const CompactFrame& frame);
+void write_frame(const CompactFrame& frame, SnapshotWriter& writer);
 // Ends the current game's receiver at once (releasing the mirror mutex if
 // this thread holds it), waits for it and closes the game's socket.
 void stop_receiver();
