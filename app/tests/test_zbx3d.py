@@ -7,12 +7,13 @@ import errno
 import filecmp
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
 import unittest
 
-from zbxtest import free_udp_port, stop_process
+from zbxtest import file_size_limit, free_udp_port, stop_process
 
 ZBX3D = os.environ.get("ZBX3D", "")
 SOURCE = os.environ.get("ZBX_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "../../.."))
@@ -44,10 +45,17 @@ class Zbx3dStartup(unittest.TestCase):
                 env[key] = value
         return env
 
-    def run_zbx(self, *args, argv0=None, **env):
+    def run_zbx(self, *args, argv0=None, preexec_fn=None, **env):
         return subprocess.run([argv0 or ZBX3D, *args], executable=ZBX3D, env=self.env(**env),
                               stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                              timeout=TIMEOUT)
+                              timeout=TIMEOUT, preexec_fn=preexec_fn)
+
+    def assert_complete_user_dir(self):
+        self.assertFalse(os.path.exists(self.userdir + ".new"))
+        for name in FILES:
+            self.assertTrue(filecmp.cmp(os.path.join(self.userdir, name),
+                                        os.path.join(SHARE, "zbx3d", "conf", name), shallow=False),
+                            name)
 
     def test_first_run_installs_the_four_files_and_unknown_word_prints_usage(self):
         r = self.run_zbx("--bogus", argv0="my-zorbix")
@@ -103,8 +111,28 @@ class Zbx3dStartup(unittest.TestCase):
         r = self.run_zbx("-ds", ZBX3D_DATA_PREFIX=prefix)
         self.assertEqual(r.returncode, 1)
         self.assertEqual(r.stdout, "Error creating ZBXServerSingleConfig file\n")
-        self.assertEqual(sorted(os.listdir(self.userdir)),
-                         sorted(["scores.dat", "ZBXConfig", "ZBXServerConfig"]))
+        self.assertEqual(os.listdir(self.home), [])  # no folder: the next run is a first run
+        self.run_zbx("--prepare-only")
+        self.assert_complete_user_dir()
+
+    def test_first_run_cut_short_by_a_full_disk_or_killed_is_done_again_whole(self):
+        # Limits that let none, one and two of the four copies through (the
+        # files are copied in the order of FILES).
+        sizes = [os.path.getsize(os.path.join(SHARE, "zbx3d", "conf", n)) for n in FILES]
+        for limit in (sizes[0] - 1, sizes[1] - 1, sizes[2] - 1):
+            for kill in (False, True):
+                r = self.run_zbx("--prepare-only", preexec_fn=file_size_limit(limit, kill))
+                if kill:
+                    self.assertEqual(r.returncode, -signal.SIGXFSZ, r.stdout)
+                    self.assertTrue(os.path.isdir(self.userdir + ".new"), "killed mid-copy")
+                else:
+                    failed = next(n for n, size in zip(FILES, sizes) if size > limit)
+                    self.assertEqual((r.returncode, r.stdout),
+                                     (1, "Error creating %s file\n" % failed))
+                    self.assertEqual(os.listdir(self.home), [])
+                self.assertFalse(os.path.exists(self.userdir))
+        self.assertEqual(self.run_zbx("--prepare-only").returncode, 1)  # the usage line
+        self.assert_complete_user_dir()
 
     def test_directory_that_cannot_be_created(self):
         # HOME names a plain file: no directory can be made under it, even by root.

@@ -6,8 +6,11 @@ import fcntl
 import os
 import pathlib
 import shutil
+import socket
+import struct
 import subprocess
 import tempfile
+import threading
 import time
 
 from zbxtest import (  # noqa: F401
@@ -106,6 +109,8 @@ class Client:
         self.env.update(env or {})
         self.proc = None
         self.out_path = self.tmp / "stdout.txt"
+        self.errors = None  # standard error's lines, when start() was given a preexec_fn
+        self.copiers = []
 
     @property
     def userdir(self):
@@ -118,14 +123,33 @@ class Client:
                        timeout=30)
         return self.userdir
 
-    def start(self):
+    def start(self, preexec_fn=None):
         self.out = open(self.out_path, "w")
-        self.proc = subprocess.Popen([ZBX3D, *self.args], env=self.env, stdout=self.out,
-                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        if preexec_fn is None:
+            self.proc = subprocess.Popen([ZBX3D, *self.args], env=self.env, stdout=self.out,
+                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            return self
+        # A file-size limit would cut output files too: pipes, copied here,
+        # with standard error's lines kept apart.
+        self.proc = subprocess.Popen([ZBX3D, *self.args], env=self.env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True,
+                                     errors="replace", preexec_fn=preexec_fn)
+        self.errors = []
+
+        def copy(pipe, lines):
+            for line in pipe:
+                lines.append(line)
+        self.lines = []
+        self.copiers = [threading.Thread(target=copy, args=(self.proc.stdout, self.lines)),
+                        threading.Thread(target=copy, args=(self.proc.stderr, self.errors))]
+        for t in self.copiers:
+            t.start()
         return self
 
     def output(self):
         self.out.flush()
+        if self.errors is not None:
+            return "".join(self.lines + self.errors)
         return self.out_path.read_text(errors="replace")
 
     def xdo(self, *args):
@@ -185,11 +209,81 @@ class Client:
     def stop(self):
         if self.proc:
             stop_process(self.proc)
+            for t in self.copiers:
+                t.join(10)
             self.out.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
 KEYSYMS = {" ": "space", ".": "period", "\r": "Return", "\b": "BackSpace", "-": "minus"}
+
+
+def join_reply(slot=0):
+    # reserved, game type 0, 1 player, slot; world width (LE float); shield, armor.
+    return struct.pack(">HHHH", 0, 0, 1, slot) + struct.pack("<f", 10.0) + struct.pack(
+        ">ii", 300, 1000)
+
+
+def snapshot(slot=0, score=7, lives=3):
+    """The own ship alone: its PlayerMessage, then the PresenceMessage."""
+    player = struct.pack("<B4xiiiB3xiiBBBBB3xfff20sf9f", 1, slot, score, lives, 0, 300, 1000, 0,
+                         1, 2, 1, 0, 0.0, 0.0, 0.0, b"Fake", 0.1, 1, 0, 0, 0, 1, 0, 0, 0, 1)
+    presence = bytearray(546)
+    presence[513 + slot] = 1
+    presence[545] = 1
+    return player + bytes(presence)
+
+
+class FakeServer:
+    """A game server made of one UDP socket on a free port of 127.0.0.1: it
+    answers a JoinRequest only when `answer` is set, and sends snapshots of
+    the own ship when told."""
+
+    def __init__(self, answer):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.settimeout(0.05)
+        self.port = self.sock.getsockname()[1]
+        self.answer = answer
+        self.client = None
+        self.received = []
+
+    def pump(self, seconds):
+        """Takes datagrams in for a while (bounded), answering the join."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            try:
+                data, addr = self.sock.recvfrom(2048)
+            except socket.timeout:
+                continue
+            self.received.append(data)
+            if len(data) == 20 and self.answer and self.client is None:
+                self.client = addr
+                self.sock.sendto(join_reply(), addr)
+
+    def send_snapshots(self, count, gap=0.05, **player):
+        for _ in range(count):
+            self.sock.sendto(snapshot(**player), self.client)
+            time.sleep(gap)
+
+    def close(self):
+        self.sock.close()
+
+
+def use_server(userdir, port):
+    """Points the client settings of a prepared folder at a server port."""
+    conf = userdir / "ZBXConfig"
+    conf.write_text(conf.read_text().replace("SERVER_PORT=12346", f"SERVER_PORT={port}"))
+
+
+# Configuration editor at 640 x 480: labels at x = 120, first baseline 443.
+EDITOR_X = 120
+EDITOR_FIRST_Y = 480 - 37
+
+
+def editor_selected(pic, index, first=0):
+    y = EDITOR_FIRST_Y - LINE * (index - first)
+    return pic.text_in_line(WHITE, EDITOR_X, y) > 30
 
 
 def menu_selected(pic, index):
