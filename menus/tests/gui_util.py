@@ -109,7 +109,9 @@ class Client:
         self.env.update(env or {})
         self.proc = None
         self.out_path = self.tmp / "stdout.txt"
-        self.errors = None  # standard error's lines, when start() was given a preexec_fn
+        # With a preexec_fn, start() keeps the lines of standard output and
+        # standard error apart, in these lists.
+        self.lines, self.errors = None, None
         self.copiers = []
 
     @property
@@ -134,12 +136,11 @@ class Client:
         self.proc = subprocess.Popen([ZBX3D, *self.args], env=self.env, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True,
                                      errors="replace", preexec_fn=preexec_fn)
-        self.errors = []
+        self.lines, self.errors = [], []
 
         def copy(pipe, lines):
             for line in pipe:
                 lines.append(line)
-        self.lines = []
         self.copiers = [threading.Thread(target=copy, args=(self.proc.stdout, self.lines)),
                         threading.Thread(target=copy, args=(self.proc.stderr, self.errors))]
         for t in self.copiers:
