@@ -165,7 +165,7 @@ TEST_F(HighScoresTest, TwoGamesInsertingAtOnceKeepEveryEntryThatQualifies) {
       char byte;
       (void)!read(go[0], &byte, 1);  // end of file: both start together
       for (int i = 0; i < INSERTS; ++i) {
-        char name[HIGH_SCORE_NAME_SIZE];
+        char name[32];  // at most "game 1 turn 99"
         std::snprintf(name, sizeof name, "game %d turn %d", game, i);
         insert_high_score(2 * i + game + 1, name);
       }
@@ -183,7 +183,7 @@ TEST_F(HighScoresTest, TwoGamesInsertingAtOnceKeepEveryEntryThatQualifies) {
   load_high_scores();
   for (int j = 0; j < 10; ++j) {
     const int score = 2 * INSERTS - j;
-    char name[HIGH_SCORE_NAME_SIZE];
+    char name[32];
     std::snprintf(name, sizeof name, "game %d turn %d", (score - 1) % 2, (score - 1) / 2);
     EXPECT_EQ(at(j).score, score);
     EXPECT_STREQ(at(j).name, name);
