@@ -90,16 +90,11 @@ class Install(unittest.TestCase):
 
     @unittest.skipUnless(BUILD, "ZBX_BUILD_DIR not set")
     def test_package_target_of_a_build_not_made_for_it_refuses_in_one_line(self):
-        # tools/package.sh builds the package target of the folder made for it.
-        with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
-            if "ZBX_GAMES_LAYOUT:BOOL=ON" in f.read():
-                self.skipTest("a package build folder")
+        # tools/package.sh builds (and lintian checks) the package of its own folder.
         r = subprocess.run(["cmake", "--build", BUILD, "--target", "package"], capture_output=True,
                            text=True, timeout=300)
-        self.assertNotEqual(r.returncode, 0)
         said = [line for line in r.stdout.splitlines() if "tools/package.sh" in line]
-        self.assertEqual(len(said), 1, r.stdout + r.stderr)
-        self.assertEqual([n for n in os.listdir(BUILD) if n.endswith(".deb")], [])
+        self.assertEqual((r.returncode != 0, len(said)), (True, 1), r.stdout + r.stderr)
 
     @unittest.skipUnless(BUILD, "ZBX_BUILD_DIR not set")
     def test_missing_data_tree_is_refused_before_the_user_folder_is_made(self):

@@ -10,7 +10,6 @@ import socket
 import struct
 import subprocess
 import tempfile
-import threading
 import time
 
 from zbxtest import (  # noqa: F401
@@ -109,10 +108,6 @@ class Client:
         self.env.update(env or {})
         self.proc = None
         self.out_path = self.tmp / "stdout.txt"
-        # With a preexec_fn, start() keeps the lines of standard output and
-        # standard error apart, in these lists.
-        self.lines, self.errors = None, None
-        self.copiers = []
 
     @property
     def userdir(self):
@@ -126,31 +121,17 @@ class Client:
         return self.userdir
 
     def start(self, preexec_fn=None):
+        """With preexec_fn, standard error goes to the pipe self.proc.stderr
+        (a file-size limit would cut a file; read it once the game ended)."""
         self.out = open(self.out_path, "w")
-        if preexec_fn is None:
-            self.proc = subprocess.Popen([ZBX3D, *self.args], env=self.env, stdout=self.out,
-                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-            return self
-        # A file-size limit would cut output files too: pipes, copied here,
-        # with standard error's lines kept apart.
-        self.proc = subprocess.Popen([ZBX3D, *self.args], env=self.env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True,
-                                     errors="replace", preexec_fn=preexec_fn)
-        self.lines, self.errors = [], []
-
-        def copy(pipe, lines):
-            for line in pipe:
-                lines.append(line)
-        self.copiers = [threading.Thread(target=copy, args=(self.proc.stdout, self.lines)),
-                        threading.Thread(target=copy, args=(self.proc.stderr, self.errors))]
-        for t in self.copiers:
-            t.start()
+        err = subprocess.STDOUT if preexec_fn is None else subprocess.PIPE
+        self.proc = subprocess.Popen([ZBX3D, *self.args], env=self.env, stdout=self.out,
+                                     stderr=err, stdin=subprocess.DEVNULL, text=True,
+                                     preexec_fn=preexec_fn)
         return self
 
     def output(self):
         self.out.flush()
-        if self.errors is not None:
-            return "".join(self.lines + self.errors)
         return self.out_path.read_text(errors="replace")
 
     def xdo(self, *args):
@@ -210,8 +191,6 @@ class Client:
     def stop(self):
         if self.proc:
             stop_process(self.proc)
-            for t in self.copiers:
-                t.join(10)
             self.out.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
 

