@@ -1,6 +1,7 @@
-"""Saves of the real zbx3d under Xvfb: "Save Settings As Defaults" and a game
-over with a qualifying score (from a fake server), under a file-size limit
-where every save fails as on a full disk, and without it."""
+"""Saves of the real zbx3d under Xvfb: "Save Settings As Defaults" (into a
+linked ZBXConfig) and a game over with a qualifying score (from a fake
+server), under a file-size limit where every save fails as on a full disk,
+and without it."""
 
 import os
 import resource
@@ -23,6 +24,9 @@ class FullDisk(unittest.TestCase):
         c = g.Client(x.display)
         self.addCleanup(c.stop)
         g.use_server(c.prepare(), server.port)
+        link, real = c.userdir / "ZBXConfig", c.home / "ZBXConfig.real"  # kept with dotfiles
+        link.rename(real)
+        link.symlink_to(real)
         before = {n: (c.userdir / n).read_bytes() for n in ("ZBXConfig", "scores.dat")}
         c.start(preexec_fn=file_size_limit(limit)).window()
         c.wait_screen(lambda p: g.menu_selected(p, 0), what="main menu")
@@ -44,6 +48,8 @@ class FullDisk(unittest.TestCase):
         self.assertEqual(c.wait_exit(20), 0)
         said = [e for e in c.proc.stderr.read().splitlines(True) if e.startswith("zbx3d:")]
         c.proc.stderr.close()
+        self.assertTrue(link.is_symlink())
+        self.assertEqual(list(c.home.rglob("*.tmp.*")), [])  # no temporary file left
         return before, said, c.userdir
 
     def test_full_disk_keeps_both_files_byte_for_byte_and_says_so_and_without_they_are_saved(self):
@@ -52,7 +58,6 @@ class FullDisk(unittest.TestCase):
                                 for n in ("ZBXConfig", "scores.dat")])
         for name, old in before.items():
             self.assertEqual((userdir / name).read_bytes(), old, name)
-        self.assertEqual(list(userdir.glob("*.tmp.*")), [])
         before, said, userdir = self.play(resource.RLIM_INFINITY)
         self.assertEqual(said, [])
         self.assertEqual((userdir / "scores.dat").read_text(), "42 Ace\n" + "0 \n" * 9)
