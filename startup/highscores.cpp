@@ -94,8 +94,8 @@ class TableLock {
       fd_ = -1;
     }
     if (fd_ < 0) {
-      std::fprintf(stderr, "zbx3d: cannot lock %s: %s; high scores saved without it\n",
-                   path.c_str(), std::strerror(error));
+      std::fprintf(stderr, "zbx3d: cannot lock %s: %s; high scores saved unmerged\n", path.c_str(),
+                   std::strerror(error));
     }
   }
   ~TableLock() {
