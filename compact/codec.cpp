@@ -505,6 +505,12 @@ bool decode_compact_ack(const std::uint8_t* data, std::size_t length, CompactAck
   return true;
 }
 
+void seal_compact_datagram(std::uint8_t* data, std::size_t length) {
+  if (data != nullptr && length >= COMPACT_HEADER_SIZE) {
+    put_u32(data + header::CHECK, datagram_check(data, length));
+  }
+}
+
 bool is_compact_datagram(const std::uint8_t* data, std::size_t length) {
   return data != nullptr && length >= COMPACT_HEADER_SIZE && data[header::MAGIC] == COMPACT_MAGIC &&
          data[header::VERSION] == COMPACT_VERSION;
@@ -703,7 +709,7 @@ bool CompactEncoder::send(const CompactFrame& frame, CompactSender sender, void*
     put_u32(d + header::SIZE, static_cast<std::uint32_t>(size));
     d[header::ENCODING] = encoding;
     if (part > 0) std::memcpy(d + COMPACT_HEADER_SIZE, payload->data() + from, part);
-    put_u32(d + header::CHECK, datagram_check(d, datagram_.size()));
+    seal_compact_datagram(d, datagram_.size());
     if (!sender(context, d, datagram_.size())) return false;
     bytes_ += datagram_.size();
   }

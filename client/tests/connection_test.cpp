@@ -52,8 +52,8 @@ TEST_F(JoinTest, ProbeThenStatusQueryThenNameThenJoinInfoFromTheReply) {
   EXPECT_EQ(g_mirror.join.maxShield, 250);
   EXPECT_EQ(g_mirror.join.maxArmor, 900);
 
-  // The status query a server of the first games ignores by its length; it
-  // does not answer, so the join follows as before.
+  // The status query (a server of the first games ignores it by its length),
+  // then the join.
   const auto got = server.received();
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[0].bytes, std::vector<std::uint8_t>{PROBE_BYTE});

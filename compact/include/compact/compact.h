@@ -63,6 +63,9 @@ void encode_compact_ack(const CompactAck& ack, std::uint8_t out[COMPACT_ACK_SIZE
 bool decode_compact_ack(const std::uint8_t* data, std::size_t length, CompactAck& ack);
 
 bool is_compact_datagram(const std::uint8_t* data, std::size_t length);
+// Writes the check a datagram carries of its other bytes (the encoder does;
+// tests and fuzz targets make their own datagrams whole with it).
+void seal_compact_datagram(std::uint8_t* data, std::size_t length);
 
 // One world moment as one client sees it, in the terms of the snapshot
 // messages, plus what the server knows of the motion to come.
