@@ -98,7 +98,7 @@ TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
   while (reader.next(record, message) == ReadStatus::Record) {
     parse_snapshot(record.data, record.length, counter);
   }
-  EXPECT_GT(presences, 3);
+  EXPECT_GE(presences, 2);  // a short game: a few snapshots
 }
 
 TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
