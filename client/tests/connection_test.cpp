@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "game_fixture.h"
+#include "testing/client_game.h"
 
 namespace zbx {
 namespace {

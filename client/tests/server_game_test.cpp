@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "server/server.h"
-#include "support.h"
+#include "testing/client_support.h"
 #include "testing/files.h"
 #include "testing/loopback.h"
 
