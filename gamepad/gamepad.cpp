@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -140,9 +141,10 @@ bool poll_gamepads(PadMenuSink menu, std::int64_t nowMs) {
   if (in_game()) {
     // Menu buttons held through the end of a game do not act in the menu.
     g_gamepad.menu.repeatAt = INT64_MAX;
-    const PadIntent intent = pad_game_intent(
-        now, g_gamepad.before, pad_layout(g_client_settings.pad),
-        g_client_settings.GAMEPAD_DEAD_ZONE, g_gamepad.channels, nowMs / WORLD_STEP_MILLISECONDS);
+    const PadIntent intent =
+        pad_game_intent(now, g_gamepad.before, pad_layout(g_client_settings.pad),
+                        std::clamp(g_client_settings.GAMEPAD_DEAD_ZONE, 0, 95), g_gamepad.channels,
+                        nowMs / WORLD_STEP_MILLISECONDS);
     apply_pad_intent(g_gamepad.held, intent, to_game);
   } else {
     // A game that ended has forgotten what it held.

@@ -74,10 +74,6 @@ int index_of(PlayAction action) { return static_cast<int>(action); }
 
 int pad_button_index(std::string_view name) { return find_name(BUTTON_NAMES, name); }
 
-const char* pad_button_name(int index) {
-  return index >= 0 && index < PAD_BUTTONS ? BUTTON_NAMES[index] : "";
-}
-
 int pad_axis_index(std::string_view name) { return find_name(AXIS_NAMES, name); }
 
 int analog_steps(int magnitude, int deadZonePercent) {

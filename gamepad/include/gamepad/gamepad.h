@@ -41,8 +41,6 @@ inline constexpr int PAD_AXIS_MAX = 32767;
 
 // The button of an SDL button name (any case); -1 for an unknown or empty one.
 int pad_button_index(std::string_view name);
-// The SDL name of a button index, or "" out of range.
-const char* pad_button_name(int index);
 // The axis of an SDL axis name (any case); -1 for an unknown one.
 int pad_axis_index(std::string_view name);
 
