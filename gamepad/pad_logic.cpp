@@ -9,27 +9,14 @@ namespace zbx {
 
 namespace {
 
-constexpr std::array<const char*, PAD_BUTTONS> BUTTON_NAMES = {"a",
-                                                               "b",
-                                                               "x",
-                                                               "y",
-                                                               "back",
-                                                               "guide",
-                                                               "start",
-                                                               "leftstick",
-                                                               "rightstick",
-                                                               "leftshoulder",
-                                                               "rightshoulder",
-                                                               "dpup",
-                                                               "dpdown",
-                                                               "dpleft",
-                                                               "dpright",
-                                                               "misc1",
-                                                               "paddle1",
-                                                               "paddle2",
-                                                               "paddle3",
-                                                               "paddle4",
-                                                               "touchpad"};
+// SDL's order: face buttons, the three in the middle, stick clicks,
+// shoulders, d-pad, then the extras of newer pads.
+// clang-format off
+constexpr std::array<const char*, PAD_BUTTONS> BUTTON_NAMES = {
+    "a", "b", "x", "y", "back", "guide", "start", "leftstick", "rightstick", "leftshoulder",
+    "rightshoulder", "dpup", "dpdown", "dpleft", "dpright", "misc1", "paddle1", "paddle2",
+    "paddle3", "paddle4", "touchpad"};
+// clang-format on
 
 constexpr std::array<const char*, PAD_AXES> AXIS_NAMES = {"leftx",  "lefty",       "rightx",
                                                           "righty", "lefttrigger", "righttrigger"};
