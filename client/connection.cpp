@@ -422,6 +422,7 @@ void begin_game() {
 void start_game_thread(void (*body)()) {
   g_play.scoreTable = 0;
   g_play.reverseView = 0;
+  g_play.holders.fill(0);
   hold_mirror();
   try {
     g_connection.receiver = std::thread(body);

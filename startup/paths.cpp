@@ -175,6 +175,7 @@ int prepare_user_dir(const char* home, UserPaths& paths, std::string& message) {
   paths.clientSettings = dir + "/ZBXConfig";
   paths.serverSettings = dir + "/ZBXServerConfig";
   paths.singleSettings = dir + "/ZBXServerSingleConfig";
+  paths.gamepadMappings = dir + "/gamecontrollerdb.txt";
   return 0;
 }
 

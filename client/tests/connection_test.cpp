@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "game_fixture.h"
 #include "protocol/query.h"
+#include "testing/client_game.h"
 
 namespace zbx {
 namespace {

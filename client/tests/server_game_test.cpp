@@ -5,7 +5,7 @@
 
 #include "client/replay.h"
 #include "server/server.h"
-#include "support.h"
+#include "testing/client_support.h"
 #include "testing/files.h"
 #include "testing/loopback.h"
 

@@ -127,7 +127,7 @@ TEST(CommandLine, OptionsReplacePathsAndLaterOnesWin) {
   CommandLine line = parse_command_line(8, argv);
   EXPECT_EQ(line.status, 0);
   EXPECT_TRUE(line.dedicated);
-  UserPaths paths{"hs", "client", "server", "single"};
+  UserPaths paths{"hs", "client", "server", "single", "pads"};
   apply_command_line(line, paths);
   EXPECT_EQ(paths.serverSettings, "second");
   EXPECT_EQ(paths.clientSettings, "-odd");  // taken verbatim

@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <sys/time.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -92,12 +93,47 @@ struct ClientConnection {
 };
 extern ClientConnection g_connection;
 
+// The game's actions, one for each key binding of a game (KeyBindings);
+// other input sources than the keyboard work them through play_action.
+enum class PlayAction {
+  Fire = 0,
+  ForwardThrust = 1,
+  ReverseThrust = 2,
+  XForwardRotate = 3,
+  XBackwardRotate = 4,
+  YForwardRotate = 5,
+  YBackwardRotate = 6,
+  ZForwardRotate = 7,
+  ZBackwardRotate = 8,
+  Shield = 9,
+  Warp = 10,
+  Nuke = 11,
+  Score = 12,
+  ReverseView = 13,
+  Quit = 14,
+};
+inline constexpr int PLAY_ACTIONS = 15;
+
+// Actions that last while held (they have a release); the others act once,
+// on the press.
+constexpr bool action_is_held(PlayAction action) {
+  return action != PlayAction::Fire && action != PlayAction::Warp && action != PlayAction::Nuke &&
+         action != PlayAction::Quit;
+}
+
+// Who holds an action (PlayState::holders bits).
+inline constexpr std::uint8_t HELD_BY_KEYBOARD = 1;
+inline constexpr std::uint8_t HELD_BY_OTHER = 2;
+
 // Play state of the game on screen (window-system thread only).
 struct PlayState {
   bool inGame = false;       // StartGame succeeded, no ending sequence yet
   bool holdsMirror = false;  // this thread holds the mirror mutex
   int scoreTable = 0;        // SCORE_KEY held
   int reverseView = 0;       // REVERSE_VIEW_KEY held
+  // Sources holding each action: the server hears one press and one release
+  // however many hold it in between.
+  std::array<std::uint8_t, PLAY_ACTIONS> holders{};
   int engineLoop = -1;
   int shieldLoop = -1;
   int beatCounter = BEAT_PERIOD;
@@ -176,6 +212,11 @@ void stop_receiver();
 
 void play_key_down(unsigned char key);
 void play_key_up(unsigned char key);
+// Another input source than the keyboard (a gamepad) presses or lets go of an
+// action: the effects of the action's key, sent the same way. False when a
+// press was not taken because the own ship is not known yet (the source may
+// try again).
+bool play_action(PlayAction action, bool pressed);
 // One whole frame: the drawing hooks around frame_step.
 void play_frame();
 // The frame's own work: beat, loop sounds, periodic update, drawing of the

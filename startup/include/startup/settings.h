@@ -158,12 +158,14 @@ int settings_int(const char* text);
 // Float text as strtod reads it, rounded to float (out of range: infinity).
 float settings_float(const char* text);
 
-// The four per-user paths (at most 79 characters each).
+// The four per-user paths (at most 79 characters each), and the gamepad
+// mappings a player may add there (never created by the game).
 struct UserPaths {
-  std::string highScores;      // "%s/scores.dat"
-  std::string clientSettings;  // "%s/ZBXConfig"
-  std::string serverSettings;  // "%s/ZBXServerConfig"
-  std::string singleSettings;  // "%s/ZBXServerSingleConfig"
+  std::string highScores;       // "%s/scores.dat"
+  std::string clientSettings;   // "%s/ZBXConfig"
+  std::string serverSettings;   // "%s/ZBXServerConfig"
+  std::string singleSettings;   // "%s/ZBXServerSingleConfig"
+  std::string gamepadMappings;  // "%s/gamecontrollerdb.txt"
 };
 extern UserPaths g_paths;
 
