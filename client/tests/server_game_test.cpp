@@ -115,7 +115,9 @@ TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
     ASSERT_EQ(StartGame(), 0) << "game " << game;
     // Asked for, it is granted while the server answers this address's status
     // queries (ten at once, then one a second); never when not asked for.
-    if (game % 2 == 0) EXPECT_FALSE(g_connection.compact);
+    if (game % 2 == 0) {
+      EXPECT_FALSE(g_connection.compact);
+    }
     compactGames += g_connection.compact ? 1 : 0;
     ASSERT_TRUE(frames_until([] { return own_player() != nullptr; }));
     play_key_down('q');
