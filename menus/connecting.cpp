@@ -19,7 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned char KEY_ESCAPE = 27;
 // Short enough for 50 redraws a second, long enough to leave the CPU idle.
 constexpr std::chrono::milliseconds SLICE{20};
 constexpr std::chrono::seconds FAILED_NOTICE{4};

@@ -96,7 +96,7 @@ std::string server_info(const std::string& challenge, bool status) {
   add("sv_maxclients", std::to_string(s.MAX_NUMBER_OF_PLAYERS));
   add("gametype", std::to_string(join.gameType));
   add("mapname", "cube" + number(s.WORLD_WIDTH));
-  add(EXTENSIONS_KEY, "");
+  add(EXTENSIONS_KEY, s.COMPACT_SNAPSHOTS != 0 ? EXTENSION_COMPACT : "");
   if (status) {
     add("WORLD_WIDTH", number(s.WORLD_WIDTH));
     add("ROTATION_SPEED", number(s.ROTATION_SPEED));

@@ -163,8 +163,9 @@ void handle_key_event(ReceiveLoop& loop, std::uint8_t byte, const sockaddr_in& f
 }
 
 // Returns false for a join refused because the server is full (no sweep then).
+// `compact`: the client asked for the compact stream (a CompactJoin).
 bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in& from,
-                 const timeval& now) {
+                 const timeval& now, bool compact) {
   for (int slot = client_slot(loop.run, from); slot >= 0; slot = client_slot(loop.run, from)) {
     delete_player(slot);
   }
@@ -179,6 +180,10 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   fields.slot = slot;
   std::uint8_t reply[JOIN_REPLY_SIZE];
   encode_join_reply(fields, reply);
+  // With the extension switched off the client gets a plain reply and the
+  // stream of the first games.
+  compact = compact && g_server_settings.COMPACT_SNAPSHOTS != 0;
+  if (compact) mark_compact_join_reply(reply);
   if (!send_bytes(loop.socket, reply, JOIN_REPLY_SIZE, from)) {
     say("Write Error");
     return true;
@@ -186,6 +191,8 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   loop.run.clients[slot].peer = from;
   loop.run.clients[slot].lastHeard = now;
   loop.run.clients[slot].heardAgain = 0;
+  loop.run.compact[slot] =
+      compact ? std::make_unique<CompactEncoder>(g_server_settings.WORLD_WIDTH, slot) : nullptr;
   char name[NAME_SIZE];
   decode_join_request(data, name);
   // The thread waits for the world lock, held here until the ship exists.
@@ -195,6 +202,19 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   add_player(*ship, slot, name, 0, start);
   g_world.players[slot] = std::move(ship);
   return true;
+}
+
+// An acknowledgement of the compact stream: from a client of that stream it
+// also shows the client is there; from anyone else it is nothing.
+void handle_ack(ServerRun& run, const std::uint8_t* data, std::size_t length,
+                const sockaddr_in& from, const timeval& now) {
+  CompactAck ack;
+  if (!decode_compact_ack(data, length, ack)) return;
+  const int slot = client_slot(run, from);
+  if (slot < 0 || !run.compact[slot]) return;
+  run.compact[slot]->acknowledge(ack);
+  run.clients[slot].lastHeard = now;
+  run.clients[slot].heardAgain = 1;
 }
 
 void sweep_silent_clients(ServerRun& run, const timeval& now) {
@@ -236,7 +256,13 @@ void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t le
       handle_key_event(loop, data[0], from);
       break;
     case JOIN_REQUEST_SIZE:
-      sweep = handle_join(loop, data, from, now);
+      sweep = handle_join(loop, data, from, now, false);
+      break;
+    case COMPACT_JOIN_SIZE:
+      if (is_compact_join(data, length)) sweep = handle_join(loop, data, from, now, true);
+      break;
+    case COMPACT_ACK_SIZE:
+      handle_ack(loop.run, data, length, from, now);
       break;
     default:
       break;

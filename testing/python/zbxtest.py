@@ -4,7 +4,9 @@ a dedicated server ("zbx3d -ds") with its own HOME, settings file and port.
 CTest puts this folder on PYTHONPATH."""
 
 import os
+import resource
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -70,6 +72,17 @@ def stop_process(proc):
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait(timeout=10)
+
+
+def file_size_limit(size, kill=False):
+    """A preexec_fn: no file the process writes grows past `size` bytes. The
+    write that would fails with EFBIG, as on a full disk, or with kill the
+    process dies there of SIGXFSZ (without a core file)."""
+    def apply():
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL if kill else signal.SIG_IGN)
+    return apply
 
 
 class Xvfb:

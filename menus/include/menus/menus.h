@@ -15,6 +15,7 @@
 
 #include "browser/browser.h"
 #include "client/hooks.h"
+#include "gamepad/gamepad.h"
 #include "protocol/zbx_types.h"
 #include "render/render.h"
 
@@ -26,6 +27,7 @@ inline constexpr int MENU_TEXT_SIZE = 80;  // labels and prompts: 79 characters
 inline constexpr unsigned char KEY_BACKSPACE = 8;
 inline constexpr unsigned char KEY_NEWLINE = 10;
 inline constexpr unsigned char KEY_RETURN = 13;
+inline constexpr unsigned char KEY_ESCAPE = 27;
 inline constexpr int SPECIAL_KEY_UP = 101;
 inline constexpr int SPECIAL_KEY_DOWN = 103;
 
@@ -123,6 +125,7 @@ struct MenuState {
   char prompt[MENU_TEXT_SIZE] = {};
   SettingRef editing;
   char editBefore[MENU_TEXT_SIZE] = {};
+  int editNumberBefore = 0;  // the number an entry opened with (a pad leaves it so)
   int editLimit = 0;
   int editKind = CONFIG_KIND_TEXT;
 
@@ -249,6 +252,13 @@ void draw_find_servers();
 void draw_input_box(const char* prompt, const char* value);
 // The same without clearing the frame first (the name entry draws above it).
 void draw_input_box_body(const char* prompt, const char* value);
+
+// A gamepad's command on the screen on show: Up and Down move through a list
+// (its special keys), Accept is Return, Back is the screen's Escape, or back
+// to the main menu from a list that has a "Return To Main Menu" item; a
+// one-field entry or the name entry is confirmed by Accept and left by Back
+// without a change (typing stays on the keyboard).
+void pad_menu_command(PadCommand command);
 
 // Plays an interface sound at the listener.
 void play_interface_sound(int number);
