@@ -21,7 +21,6 @@ namespace zbx {
 
 namespace {
 
-constexpr unsigned char KEY_ESCAPE = 27;
 constexpr int SPECIAL_KEY_F5 = 5;
 constexpr std::chrono::milliseconds SLICE{20};  // as the connecting screen's
 // Baselines below the window's top, and the room kept under the list.
