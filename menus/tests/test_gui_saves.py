@@ -44,7 +44,7 @@ class FullDisk(unittest.TestCase):
         self.assertTrue(g.wait_until(name_entry, 20, step=0.1), "no name entry: " + c.output())
         c.type("Ace\r")
         c.wait_screen(lambda p: p.text_in_line(g.BLUE, 20, 430, x1=80) > 20, what="high scores")
-        c.key("Down", "Return", "Up", "Up", "Return")  # main menu, "Quit Game"
+        c.key("Down", "Return", "Up", "Up", "Up", "Return")  # main menu, up past "Find Servers" to "Quit Game"
         self.assertEqual(c.wait_exit(20), 0)
         said = [e for e in c.proc.stderr.read().splitlines(True) if e.startswith("zbx3d:")]
         c.proc.stderr.close()
