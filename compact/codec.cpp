@@ -471,6 +471,27 @@ bool still_true(const EntityModel& base, const Actual& a, std::uint32_t step, fl
 
 bool inverted_for(int slot, int receiver) { return slot != receiver; }
 
+// The slots the baseline holds and the frame no longer does, as gaps from
+// one to the next; `forget` empties each in the new model.
+template <typename Slot, std::size_t N, typename Forget>
+void write_gone(Writer& w, const std::array<Slot, N>& now, const std::array<EntityModel, N>* before,
+                Forget forget) {
+  std::array<std::uint16_t, N> gone{};
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (!now[i].present && before != nullptr && (*before)[i].present) {
+      gone[count++] = static_cast<std::uint16_t>(i);
+    }
+  }
+  w.varint(count);
+  int prev = -1;
+  for (std::size_t k = 0; k < count; ++k) {
+    w.varint(static_cast<std::uint64_t>(gone[k] - prev - 1));
+    prev = gone[k];
+    forget(gone[k]);
+  }
+}
+
 }  // namespace
 
 void encode_compact_join(const char* name, std::uint8_t out[COMPACT_JOIN_SIZE]) {
@@ -593,19 +614,10 @@ bool CompactEncoder::send(const CompactFrame& frame, CompactSender sender, void*
   w.u8(static_cast<std::uint8_t>(frame.matchRunning));
 
   // Objects: the ones gone, then the ones whose model no longer holds.
+  write_gone(w, frame.objects, base ? &base->objects : nullptr,
+             [&next](int i) { next->objects[i] = EntityModel{}; });
   std::array<std::uint16_t, MAX_OBJECTS> list{};
   std::size_t count = 0;
-  for (int i = 0; i < MAX_OBJECTS; ++i) {
-    if (!frame.objects[i].present && base && base->objects[i].present) list[count++] = i;
-  }
-  w.varint(count);
-  int prev = -1;
-  for (std::size_t k = 0; k < count; ++k) {
-    w.varint(list[k] - prev - 1);
-    prev = list[k];
-    next->objects[list[k]] = EntityModel{};
-  }
-  count = 0;
   for (int i = 0; i < MAX_OBJECTS; ++i) {
     const FrameObject& o = frame.objects[i];
     if (!o.present) continue;
@@ -613,7 +625,7 @@ bool CompactEncoder::send(const CompactFrame& frame, CompactSender sender, void*
     list[count++] = i;
   }
   w.varint(count);
-  prev = -1;
+  int prev = -1;
   for (std::size_t k = 0; k < count; ++k) {
     const int i = list[k];
     w.varint(i - prev - 1);
@@ -623,18 +635,10 @@ bool CompactEncoder::send(const CompactFrame& frame, CompactSender sender, void*
   }
 
   // Players likewise, with their scores and counters.
-  count = 0;
-  for (int i = 0; i < MAX_PLAYERS; ++i) {
-    if (!frame.players[i].present && base && base->players[i].present) list[count++] = i;
-  }
-  w.varint(count);
-  prev = -1;
-  for (std::size_t k = 0; k < count; ++k) {
-    w.varint(list[k] - prev - 1);
-    prev = list[k];
-    next->players[list[k]] = EntityModel{};
-    next->extras[list[k]] = PlayerExtras{};
-  }
+  write_gone(w, frame.players, base ? &base->players : nullptr, [&next](int i) {
+    next->players[i] = EntityModel{};
+    next->extras[i] = PlayerExtras{};
+  });
   std::array<unsigned, MAX_PLAYERS> masks{};
   count = 0;
   for (int i = 0; i < MAX_PLAYERS; ++i) {
