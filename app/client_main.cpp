@@ -4,10 +4,13 @@
 
 #include <GL/freeglut.h>
 
+#include <chrono>
+
 #include "client/client.h"
 #include "client/hooks.h"
 #include "client/mirror.h"
 #include "client/replay.h"
+#include "gamepad/gamepad.h"
 #include "menus/menus.h"
 #include "render/core/model.h"
 #include "render/core/starfield.h"
@@ -64,6 +67,18 @@ void init_client() {
   // default attributes, nothing left to initialise here.
 }
 
+// Every screen polls the pads: GLUT has no idle callback on the menus, and
+// during a game the timer runs between two frames.
+constexpr unsigned PAD_POLL_MILLISECONDS = 15;
+
+void pad_timer(int) {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  if (poll_gamepads(pad_menu_command,
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now).count())) {
+    glutTimerFunc(PAD_POLL_MILLISECONDS, pad_timer, 0);
+  }
+}
+
 }  // namespace
 
 int run_client(int argc, char** argv) {
@@ -76,6 +91,7 @@ int run_client(int argc, char** argv) {
   fill_client_hooks();
   init_client();
   play_interface_sound(SOUND_READY);
+  pad_timer(0);
   if (g_replay.reader) show_replay_screen();
   enter_main_loop();
 }

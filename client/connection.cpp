@@ -5,14 +5,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "client/client.h"
 #include "client/replay.h"
 #include "client/smoothing.h"
 #include "protocol/protocol.h"
+#include "protocol/query.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -42,9 +48,17 @@ void close_socket() {
 void send_join_request() {
   char name[sizeof g_client_settings.PLAYER_NAME + 1] = {};
   std::memcpy(name, g_client_settings.PLAYER_NAME, sizeof g_client_settings.PLAYER_NAME);
-  std::uint8_t request[JOIN_REQUEST_SIZE];
-  encode_join_request(name, request);
-  if (!send_bytes(request, sizeof request)) {
+  std::uint8_t request[COMPACT_JOIN_SIZE];
+  std::size_t length = JOIN_REQUEST_SIZE;
+  JoinProgress& j = g_connection.join;
+  j.compactAsked = j.compactOffered && g_client_settings.COMPACT_SNAPSHOTS != 0;
+  if (j.compactAsked) {
+    encode_compact_join(name, request);
+    length = COMPACT_JOIN_SIZE;
+  } else {
+    encode_join_request(name, request);
+  }
+  if (!send_bytes(request, length)) {
     std::puts("Write Error in Connect Server");
     fatal_exit(1);
   }
@@ -52,14 +66,72 @@ void send_join_request() {
 }
 
 // The one datagram an attempt reads; any other length ends the attempt.
-bool read_join_reply(JoinReply& reply) {
+// `compact`: the reply grants the compact stream asked for.
+bool read_join_reply(JoinReply& reply, bool& compact) {
   std::uint8_t buffer[JOIN_REPLY_SIZE];
   const ssize_t n =
       recvfrom(g_connection.socket, buffer, sizeof buffer, MSG_DONTWAIT, nullptr, nullptr);
   if (n != static_cast<ssize_t>(JOIN_REPLY_SIZE)) return false;
   reply = decode_join_reply(buffer);
+  compact = g_connection.join.compactAsked && is_compact_join_reply(buffer);
   // Whoever answered, a slot outside the table is no reply at all.
   return reply.slot >= 0 && reply.slot < MAX_PLAYERS;
+}
+
+std::string fresh_challenge() {
+  std::random_device random;
+  char text[16];
+  std::snprintf(text, sizeof text, "zbx%08x", static_cast<unsigned>(random()));
+  return text;
+}
+
+// A setting of the status answer, when it is a sane number.
+float status_number(const InfoPairs& info, const char* key, float fallback, float low, float high) {
+  const std::string* text = info_find(info, key);
+  if (text == nullptr) return fallback;
+  char* end = nullptr;
+  const float v = std::strtof(text->c_str(), &end);
+  return end != text->c_str() && std::isfinite(v) && v >= low && v <= high ? v : fallback;
+}
+
+// Takes one datagram while the status is awaited: true once it was the
+// server's answer to our challenge.
+bool read_status_answer() {
+  std::uint8_t buffer[QUERY_MAX_DATAGRAM];
+  sockaddr_in from{};
+  socklen_t size = sizeof from;
+  const ssize_t n = recvfrom(g_connection.socket, buffer, sizeof buffer, MSG_DONTWAIT,
+                             reinterpret_cast<sockaddr*>(&from), &size);
+  if (n <= 0 || from.sin_addr.s_addr != g_connection.server.sin_addr.s_addr ||
+      from.sin_port != g_connection.server.sin_port) {
+    return false;
+  }
+  const auto length = static_cast<std::size_t>(n);
+  const OobMessage m = parse_out_of_band(buffer, length);
+  if (m.kind != OobKind::StatusResponse) return false;
+  const StatusAnswer a = parse_status_body(buffer + m.bodyOffset, length - m.bodyOffset);
+  const std::string* challenge = info_find(a.info, "challenge");
+  JoinProgress& j = g_connection.join;
+  if (challenge == nullptr || *challenge != j.challenge) return false;
+  ServerTraits t;
+  t.known = true;
+  t.rotationSpeed = status_number(a.info, "ROTATION_SPEED", t.rotationSpeed, -360, 360);
+  t.acceleration = status_number(a.info, "ACCELERATION_CONSTANT", t.acceleration, -100, 100);
+  t.deceleration = status_number(a.info, "DECELERATION_CONSTANT", t.deceleration, -100, 100);
+  t.gameSleep = static_cast<int>(status_number(a.info, "GAME_SLEEP", t.gameSleep, 1, 60000));
+  t.netSleep = static_cast<int>(status_number(a.info, "NET_SLEEP_TIME", t.netSleep, 0, 60000));
+  if (const std::string* list = info_find(a.info, EXTENSIONS_KEY)) {
+    // A comma-separated list of words.
+    std::string_view rest = *list;
+    while (!rest.empty()) {
+      const std::size_t comma = rest.find(',');
+      if (rest.substr(0, comma) == EXTENSION_COMPACT) t.compact = true;
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+  }
+  j.traits = t;
+  j.compactOffered = t.compact;
+  return true;
 }
 
 std::int64_t steady_milliseconds() {
@@ -72,6 +144,7 @@ std::int64_t steady_milliseconds() {
 
 void begin_join() {
   g_connection.KeyState.fill(0);
+  g_connection.compact = false;
   // Whatever an unfinished game left behind ends here: one receiver per game.
   if (g_connection.receiver.joinable()) stop_receiver();
   close_socket();
@@ -98,15 +171,39 @@ void begin_join() {
   const std::uint8_t probe = PROBE_BYTE;
   send_bytes(&probe, PROBE_SIZE);  // its fate does not matter
 
-  g_connection.join.active = true;
-  g_connection.join.attempt = 1;
-  send_join_request();
+  JoinProgress& j = g_connection.join;
+  j = JoinProgress{};
+  j.active = true;
+  j.attempt = 1;
+  // The private server of a single-player game needs no asking.
+  if (g_local_server.privateGame) {
+    send_join_request();
+    return;
+  }
+  j.challenge = fresh_challenge();
+  const std::string query = query_datagram(OobKind::GetStatus, j.challenge);
+  send_bytes(query.data(), query.size());
+  j.asking = true;
+  j.askUntil = std::chrono::steady_clock::now() + STATUS_WAIT;
+  j.deadline = j.askUntil + g_connection.receiveTimeout;
 }
 
 JoinStatus join_step(std::chrono::milliseconds wait) {
   JoinProgress& j = g_connection.join;
   if (!j.active) return JoinStatus::Failed;
   using std::chrono::milliseconds;
+  if (j.asking) {
+    const auto left =
+        std::chrono::ceil<milliseconds>(j.askUntil - std::chrono::steady_clock::now());
+    pollfd p{g_connection.socket, POLLIN, 0};
+    const auto slice = std::clamp(std::min(wait, left), milliseconds(0), STATUS_WAIT);
+    const bool answered = poll(&p, 1, static_cast<int>(slice.count())) > 0 && read_status_answer();
+    if (answered || std::chrono::steady_clock::now() >= j.askUntil) {
+      j.asking = false;
+      send_join_request();
+    }
+    return JoinStatus::Waiting;
+  }
   const auto left = std::chrono::ceil<milliseconds>(j.deadline - std::chrono::steady_clock::now());
   pollfd p{g_connection.socket, POLLIN, 0};
   const auto slice = std::clamp(std::min(wait, left), milliseconds(0), milliseconds(60000));
@@ -115,10 +212,13 @@ JoinStatus join_step(std::chrono::milliseconds wait) {
     return JoinStatus::Waiting;
   }
   JoinReply reply;
-  if (ready > 0 && read_join_reply(reply)) {
+  bool compact = false;
+  if (ready > 0 && read_join_reply(reply, compact)) {
     j.active = false;
+    g_connection.compact = compact;
     std::unique_lock<std::mutex> lock(mirror_mutex(), std::defer_lock);
     if (!g_play.holdsMirror) lock.lock();
+    g_mirror.join.traits = j.traits;
     g_mirror.join.worldWidth = reply.worldWidth;
     g_mirror.join.slot = reply.slot;
     g_mirror.join.gameType = reply.gameType;
@@ -198,10 +298,81 @@ void on_sound(void* c, const SoundEventMessage& m) {
 
 }  // namespace
 
+namespace {
+
+void send_ack(const CompactAck& ack) {
+  std::uint8_t datagram[COMPACT_ACK_SIZE];
+  encode_compact_ack(ack, datagram);
+  send_bytes(datagram, sizeof datagram);  // a lost one is repeated with the next snapshot
+}
+
+bool record_synthesised(void*, const std::uint8_t* data, std::size_t length) {
+  record_datagram(data, length);
+  return true;
+}
+
+// One compact datagram: when it completes a snapshot, the mirror takes the
+// world it holds exactly as it would take the snapshot messages of the first
+// stream, and a recording gets those messages.
+void receive_compact(const std::uint8_t* data, std::size_t length, CompactFrame& frame,
+                     double arrival) {
+  const CompactDecoder::Result result = g_connection.decoder->accept(data, length, frame);
+  if (result == CompactDecoder::Result::Ignored) return;
+  if (result == CompactDecoder::Result::Applied) {
+    apply_frame(frame, arrival);
+    if (!g_recording.path.empty()) {
+      SnapshotWriter writer(MAX_PACKET_SIZE, record_synthesised, nullptr);
+      write_frame(frame, writer);
+    }
+  }
+  send_ack(g_connection.decoder->ack());
+}
+
+}  // namespace
+
+void apply_frame(const CompactFrame& frame, double arrival) {
+  g_connection.receiverActive.store(1);
+  {
+    std::lock_guard<std::mutex> lock(mirror_mutex());
+    for (const FrameObject& o : frame.objects) {
+      if (o.present) apply_object_message(g_mirror, o.message);
+    }
+    for (const FramePlayer& p : frame.players) {
+      if (p.present) apply_player_message(g_mirror, p.message, g_connection.warpLoop);
+    }
+    for (const SoundEventMessage& sound : frame.sounds) apply_sound_event(g_mirror, sound);
+    apply_presence(g_mirror, presence_of(frame));
+    // The snapshot is whole now: the smoother keeps it with its arrival.
+    record_snapshot(arrival);
+  }
+  g_connection.receiverActive.store(0);
+}
+
+PresenceMessage presence_of(const CompactFrame& frame) {
+  PresenceMessage presence;
+  for (int i = 0; i < MAX_OBJECTS; ++i) presence.objects[i] = frame.objects[i].present ? 1 : 0;
+  for (int i = 0; i < MAX_PLAYERS; ++i) presence.players[i] = frame.players[i].present ? 1 : 0;
+  presence.matchRunning = frame.matchRunning;
+  return presence;
+}
+
+void write_frame(const CompactFrame& frame, SnapshotWriter& writer) {
+  writer.begin(MAX_PACKET_SIZE);
+  for (const FrameObject& o : frame.objects) {
+    if (o.present) writer.add_object(o.message);
+  }
+  for (const FramePlayer& p : frame.players) {
+    if (p.present) writer.add_player(p.message);
+  }
+  for (const SoundEventMessage& sound : frame.sounds) writer.add_sound_event(sound);
+  writer.finish(presence_of(frame));
+}
+
 void ReadServerThread() {
   const int s = g_connection.socket;
   record_game_begin();
   std::uint8_t buffer[DATAGRAM_BUFFER_SIZE];
+  std::unique_ptr<CompactFrame> frame;
   while (g_connection.receiverStop.load() == 0) {
     const ssize_t n = recvfrom(s, buffer, sizeof buffer, 0, nullptr, nullptr);
     if (n < 0) {
@@ -211,8 +382,14 @@ void ReadServerThread() {
     if (n == 0) continue;  // woken by the game's end, or an empty datagram
     const double arrival = steady_seconds();
     g_connection.lastDatagram.store(steady_milliseconds());
-    apply_datagram(buffer, static_cast<std::size_t>(n), arrival);
-    record_datagram(buffer, static_cast<std::size_t>(n));
+    const auto length = static_cast<std::size_t>(n);
+    if (g_connection.decoder && is_compact_datagram(buffer, length)) {
+      if (!frame) frame = std::make_unique<CompactFrame>();
+      receive_compact(buffer, length, *frame, arrival);
+      continue;
+    }
+    apply_datagram(buffer, length, arrival);
+    record_datagram(buffer, length);
   }
   record_game_end();
   std::puts("Exiting Read Server Thread");
@@ -237,6 +414,14 @@ int StartGame() {
 
 void begin_game() {
   g_connection.receiverStop.store(0);
+  g_connection.decoder.reset();
+  if (g_connection.compact) {
+    g_connection.decoder =
+        std::make_unique<CompactDecoder>(g_mirror.join.worldWidth, g_mirror.join.slot);
+    // Says at once that no snapshot is held: the first one comes whole (and a
+    // server verifying new clients hears from us again).
+    send_ack(g_connection.decoder->ack());
+  }
   g_connection.lastDatagram.store(steady_milliseconds());
   g_connection.receiversStarted.fetch_add(1);
   g_connection.receiversRunning.fetch_add(1);
@@ -246,6 +431,7 @@ void begin_game() {
 void start_game_thread(void (*body)()) {
   g_play.scoreTable = 0;
   g_play.reverseView = 0;
+  g_play.holders.fill(0);
   hold_mirror();
   begin_smoothing(g_replay.active);
   try {

@@ -111,23 +111,122 @@ void key_released(int control) {
 struct ControlPair {
   char KeyBindings::*first;
   char KeyBindings::*second;
-  int firstControl;  // the second's control is the next id
+  PlayAction firstAction;  // the second's action is the next one
 };
 constexpr std::array<ControlPair, 4> CONTROL_PAIRS = {{
-    {&KeyBindings::Z_FORWARD_KEY, &KeyBindings::Z_BACKWARD_KEY, CONTROL_FORWARD_THRUST},
+    {&KeyBindings::Z_FORWARD_KEY, &KeyBindings::Z_BACKWARD_KEY, PlayAction::ForwardThrust},
     {&KeyBindings::X_FORWARD_ROTATE_KEY, &KeyBindings::X_BACKWARD_ROTATE_KEY,
-     CONTROL_X_FORWARD_ROTATE},
+     PlayAction::XForwardRotate},
     {&KeyBindings::Y_FORWARD_ROTATE_KEY, &KeyBindings::Y_BACKWARD_ROTATE_KEY,
-     CONTROL_Y_FORWARD_ROTATE},
+     PlayAction::YForwardRotate},
     {&KeyBindings::Z_FORWARD_ROTATE_KEY, &KeyBindings::Z_BACKWARD_ROTATE_KEY,
-     CONTROL_Z_FORWARD_ROTATE},
+     PlayAction::ZForwardRotate},
 }};
 
-// The control of the pair that `key` works, or -1.
-int paired_control(const KeyBindings& k, const ControlPair& pair, unsigned char key) {
-  if (bound(key, k.*pair.first)) return pair.firstControl;
-  if (bound(key, k.*pair.second)) return pair.firstControl + 1;
-  return -1;
+// The action of the pair that `key` works, if any.
+bool paired_action(const KeyBindings& k, const ControlPair& pair, unsigned char key,
+                   PlayAction& action) {
+  if (bound(key, k.*pair.first)) {
+    action = pair.firstAction;
+  } else if (bound(key, k.*pair.second)) {
+    action = static_cast<PlayAction>(static_cast<int>(pair.firstAction) + 1);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The control of a thrust or rotation action (they follow each other in both
+// lists).
+int axis_control(PlayAction action) {
+  return CONTROL_FORWARD_THRUST + static_cast<int>(action) -
+         static_cast<int>(PlayAction::ForwardThrust);
+}
+
+// One source presses an action. False when the game has ended with it, so no
+// other binding of the same key may act.
+bool action_down(PlayAction action, std::uint8_t source, const MirrorPlayer& own) {
+  if (action_is_held(action)) {
+    auto& holders = g_play.holders[static_cast<int>(action)];
+    const bool heldElsewhere = (holders & ~source) != 0;
+    holders |= source;
+    if (heldElsewhere) return true;  // the server has it held already
+  }
+  switch (action) {
+    case PlayAction::Fire:
+      if (own.lives == 0) {
+        end_game();
+        return false;
+      }
+      TellServer(CONTROL_FIRE, true);
+      break;
+    case PlayAction::ForwardThrust:
+      key_pressed(CONTROL_FORWARD_THRUST);
+      if (own.alive) start_loop_handle(g_play.engineLoop, SOUND_ENGINE_LOOP);
+      break;
+    case PlayAction::ReverseThrust:
+    case PlayAction::XForwardRotate:
+    case PlayAction::XBackwardRotate:
+    case PlayAction::YForwardRotate:
+    case PlayAction::YBackwardRotate:
+    case PlayAction::ZForwardRotate:
+    case PlayAction::ZBackwardRotate:
+      key_pressed(axis_control(action));
+      break;
+    case PlayAction::Shield:
+      if (own.alive) {
+        if (own.shield == 0) {
+          g_client_hooks.play_sound_at(SOUND_SHIELD_EMPTY, AT_LISTENER);
+        } else {
+          start_loop_handle(g_play.shieldLoop, SOUND_SHIELD_LOOP);
+        }
+      }
+      key_pressed(CONTROL_SHIELD);
+      break;
+    case PlayAction::Warp:
+      key_pressed(CONTROL_WARP);
+      break;
+    case PlayAction::Nuke:
+      key_pressed(CONTROL_NUKE);
+      break;
+    case PlayAction::Score:
+      g_play.scoreTable = 1;
+      break;
+    case PlayAction::ReverseView:
+      g_play.reverseView = 1;
+      break;
+    case PlayAction::Quit:
+      leave_game();
+      return false;
+  }
+  return true;
+}
+
+// One source lets go of an action; it ends once no source holds it.
+void action_up(PlayAction action, std::uint8_t source) {
+  if (!action_is_held(action)) return;
+  auto& holders = g_play.holders[static_cast<int>(action)];
+  holders &= static_cast<std::uint8_t>(~source);
+  if (holders != 0) return;
+  switch (action) {
+    case PlayAction::ForwardThrust:
+      key_released(CONTROL_FORWARD_THRUST);
+      stop_loop_handle(g_play.engineLoop);
+      break;
+    case PlayAction::Shield:
+      key_released(CONTROL_SHIELD);
+      stop_loop_handle(g_play.shieldLoop);
+      break;
+    case PlayAction::Score:
+      g_play.scoreTable = 0;
+      break;
+    case PlayAction::ReverseView:
+      g_play.reverseView = 0;
+      break;
+    default:
+      key_released(axis_control(action));
+      break;
+  }
 }
 
 void update_loop_sounds(const MirrorPlayer* own) {
@@ -164,61 +263,52 @@ void play_key_down(unsigned char key) {
   if (key == 0) return;  // unbound actions hold character 0
   const KeyBindings& k = g_client_settings.keys;
   MirrorAccess access;
-  MirrorPlayer* own = own_player();
+  const MirrorPlayer* own = own_player();
   if (!own) {
     // Quitting must work before the first update has arrived.
     if (bound(key, k.QUIT_KEY)) leave_game();
     return;
   }
-
-  if (bound(key, k.FIRE_KEY)) {
-    if (own->lives != 0) {
-      TellServer(CONTROL_FIRE, true);
-    } else {
-      end_game();
-      return;  // the game is over: no other binding of this key may act
-    }
-  }
+  const auto down = [&](PlayAction action) { return action_down(action, HELD_BY_KEYBOARD, *own); };
+  if (bound(key, k.FIRE_KEY) && !down(PlayAction::Fire)) return;
   for (const ControlPair& pair : CONTROL_PAIRS) {
-    const int control = paired_control(k, pair, key);
-    if (control < 0) continue;
-    key_pressed(control);
-    if (control == CONTROL_FORWARD_THRUST && own->alive) {
-      start_loop_handle(g_play.engineLoop, SOUND_ENGINE_LOOP);
-    }
+    PlayAction action;
+    if (paired_action(k, pair, key, action)) down(action);
   }
-  if (bound(key, k.SHIELD_KEY)) {
-    if (own->alive) {
-      if (own->shield == 0) {
-        g_client_hooks.play_sound_at(SOUND_SHIELD_EMPTY, AT_LISTENER);
-      } else {
-        start_loop_handle(g_play.shieldLoop, SOUND_SHIELD_LOOP);
-      }
-    }
-    key_pressed(CONTROL_SHIELD);
-  }
-  if (bound(key, k.WARP_KEY)) key_pressed(CONTROL_WARP);
-  if (bound(key, k.NUKE_KEY)) key_pressed(CONTROL_NUKE);
-  if (bound(key, k.SCORE_KEY)) g_play.scoreTable = 1;
-  if (bound(key, k.REVERSE_VIEW_KEY)) g_play.reverseView = 1;
-  if (bound(key, k.QUIT_KEY)) leave_game();
+  if (bound(key, k.SHIELD_KEY)) down(PlayAction::Shield);
+  if (bound(key, k.WARP_KEY)) down(PlayAction::Warp);
+  if (bound(key, k.NUKE_KEY)) down(PlayAction::Nuke);
+  if (bound(key, k.SCORE_KEY)) down(PlayAction::Score);
+  if (bound(key, k.REVERSE_VIEW_KEY)) down(PlayAction::ReverseView);
+  if (bound(key, k.QUIT_KEY)) down(PlayAction::Quit);
 }
 
 void play_key_up(unsigned char key) {
   if (key == 0) return;
   const KeyBindings& k = g_client_settings.keys;
   for (const ControlPair& pair : CONTROL_PAIRS) {
-    const int control = paired_control(k, pair, key);
-    if (control < 0) continue;
-    key_released(control);
-    if (control == CONTROL_FORWARD_THRUST) stop_loop_handle(g_play.engineLoop);
+    PlayAction action;
+    if (paired_action(k, pair, key, action)) action_up(action, HELD_BY_KEYBOARD);
   }
-  if (bound(key, k.SHIELD_KEY)) {
-    key_released(CONTROL_SHIELD);
-    stop_loop_handle(g_play.shieldLoop);
+  if (bound(key, k.SHIELD_KEY)) action_up(PlayAction::Shield, HELD_BY_KEYBOARD);
+  if (bound(key, k.SCORE_KEY)) action_up(PlayAction::Score, HELD_BY_KEYBOARD);
+  if (bound(key, k.REVERSE_VIEW_KEY)) action_up(PlayAction::ReverseView, HELD_BY_KEYBOARD);
+}
+
+bool play_action(PlayAction action, bool pressed) {
+  if (!g_play.inGame) return false;
+  if (!pressed) {
+    action_up(action, HELD_BY_OTHER);
+    return true;
   }
-  if (bound(key, k.SCORE_KEY)) g_play.scoreTable = 0;
-  if (bound(key, k.REVERSE_VIEW_KEY)) g_play.reverseView = 0;
+  MirrorAccess access;
+  const MirrorPlayer* own = own_player();
+  if (!own) {
+    if (action == PlayAction::Quit) leave_game();
+    return action == PlayAction::Quit;
+  }
+  action_down(action, HELD_BY_OTHER, *own);
+  return true;
 }
 
 std::int64_t elapsed_microseconds(const timeval& a, const timeval& b) {

@@ -203,6 +203,7 @@ void edit_config_item(const char* prompt, SettingRef value, int limit, int kind)
   g_menus.editKind = kind;
   if (kind == CONFIG_KIND_NUMBER) {
     g_menus.editLimit = limit;
+    g_menus.editNumberBefore = value.number ? *value.number : 0;
     install_screen(ScreenCallbacks{.keyboard = number_entry_keyboard,
                                    .keyboard_up = nullptr,
                                    .special = nullptr,

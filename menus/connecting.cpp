@@ -19,7 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned char KEY_ESCAPE = 27;
 // Short enough for 50 redraws a second, long enough to leave the CPU idle.
 constexpr std::chrono::milliseconds SLICE{20};
 constexpr std::chrono::seconds FAILED_NOTICE{4};
@@ -82,6 +81,8 @@ void connecting_idle() {
       draw_connecting();
       break;
     case JoinStatus::Joined:
+      // The single-player game's private server is nothing to come back to.
+      if (!g_local_server.privateGame) remember_joined_server();
       show_play_screen();
       set_overlay_projection();
       set_perspective();

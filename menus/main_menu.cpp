@@ -1,4 +1,4 @@
-// The main menu, its seven actions and the play screen the games run on.
+// The main menu, its eight actions and the play screen the games run on.
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -31,6 +31,8 @@ void build_main_menu() {
   set_item(m.items[4], "Edit Game Configuration", show_config_editor);
   set_item(m.items[5], "View High Scores", show_high_scores);
   set_item(m.items[6], "Quit Game", quit_game_action);
+  // After the items of the first games, so that they keep their places.
+  set_item(m.items[7], "Find Servers", show_find_servers);
   m.count = MAIN_MENU_ITEMS;
   m.top = main_menu_top_offset(window_height());
 }

@@ -55,6 +55,7 @@ void toggle_full_screen() {
 }
 
 void install_screen(const ScreenCallbacks& screen) {
+  g_render.screen = screen;
   glutKeyboardFunc(screen.keyboard);
   glutKeyboardUpFunc(screen.keyboard_up);
   g_screen_special = screen.special;

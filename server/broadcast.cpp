@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -114,11 +115,50 @@ void build_snapshot(int receiver, SnapshotWriter& writer) {
   writer.finish(presence);
 }
 
+void build_compact_frame(int receiver, CompactFrame& frame) {
+  const ServerSettings& s = g_server_settings;
+  frame.step = g_world.steps;
+  frame.matchRunning = static_cast<std::int8_t>(g_world.matchRunning);
+  for (int i = 0; i < MAX_OBJECTS; ++i) {
+    FrameObject& o = frame.objects[i];
+    const WorldObject* object = g_world.objects[i].get();
+    o.present = object != nullptr;
+    if (!object) continue;
+    o.message = make_object_message(*object, i);
+    o.velocity = object->velocity;
+    o.spin = object->spin;
+    const bool growing = object->kind == KIND_NUKE_EXPLOSION && object->lifetime > 0;
+    o.growth = growing ? s.NUKE_EXPLOSTION_GROWTH_SPEED : 0.0f;
+  }
+  for (int i = 0; i < MAX_PLAYERS; ++i) {
+    FramePlayer& p = frame.players[i];
+    const Ship* ship = g_world.players[i].get();
+    p.present = ship != nullptr;
+    if (!ship) continue;
+    p.message = make_player_message(*ship, i, receiver);
+    p.velocity = ship->velocity;
+    // A ship turns by its inputs only while it flies and is not warping.
+    const bool turns = ship->lifetime == -1 && ship->warpTimer == 0;
+    const float rate = s.ROTATION_SPEED * (ship->isBot ? g_world.botRatio : 1.0f);
+    p.spin = turns ? Vector3f{ship->spin.x * rate, ship->spin.y * rate, ship->spin.z * rate}
+                   : Vector3f{};
+  }
+  frame.sounds.clear();
+  if (receiver >= 0 && receiver < MAX_PLAYERS) {
+    for (SoundEvent& event : g_world.soundQueue[receiver]) {
+      if (event.id == 255) continue;
+      frame.sounds.push_back({static_cast<std::int8_t>(event.id), {event.x, event.y, event.z}});
+      event.id = 255;
+    }
+  }
+}
+
 void broadcast_thread(ServerRun& run, int socket, int slot, unsigned generation) {
   if (run.stop.load() || slot < 0 || slot >= MAX_PLAYERS) return;
   // The peer address is read at each send, under the lock: a rejoin may change it.
   Peer peer{socket, &run.clients[slot].peer};
   SnapshotWriter writer(g_server_settings.PACKET_SIZE, send_to_peer, &peer);
+  std::unique_ptr<CompactFrame> frame;  // made for a client of the compact stream
   for (;;) {
     long sleep_millis = 0;
     {
@@ -129,9 +169,17 @@ void broadcast_thread(ServerRun& run, int socket, int slot, unsigned generation)
         // Nothing yet shows the client is where its join claimed to come from.
         sleep_millis = std::max(sleep_millis, UNVERIFIED_POLL_MILLIS);
       } else {
-        writer.begin(g_server_settings.PACKET_SIZE);
-        build_snapshot(slot, writer);
-        if (writer.failed()) {
+        bool failed = false;
+        if (CompactEncoder* compact = run.compact[slot].get()) {
+          if (!frame) frame = std::make_unique<CompactFrame>();
+          build_compact_frame(slot, *frame);
+          failed = !compact->send(*frame, send_to_peer, &peer);
+        } else {
+          writer.begin(g_server_settings.PACKET_SIZE);
+          build_snapshot(slot, writer);
+          failed = writer.failed();
+        }
+        if (failed) {
           std::printf("write error\n");
           std::fflush(stdout);
           if (g_server_settings.MAX_NUMBER_OF_PLAYERS == 1) run.stop.store(1);

@@ -22,6 +22,11 @@ void make_presence_message(PresenceMessage& out);
 // World lock held.
 void build_snapshot(int receiver, SnapshotWriter& writer);
 
+// The world as the client in `receiver` sees it, with what the compact stream
+// predicts from (velocities, turns, growth), and its pending sound events,
+// which are freed as build_snapshot frees them. World lock held.
+void build_compact_frame(int receiver, CompactFrame& frame);
+
 // Thread body serving player slot `slot` for the admission numbered
 // `generation` (see ServerRun). Ends at the first cycle that finds the slot
 // empty or admitted again, after the run's stop flag, or on a failed send.

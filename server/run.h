@@ -9,7 +9,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
+#include "compact/compact.h"
 #include "protocol/zbx_types.h"
 
 namespace zbx {
@@ -31,6 +33,9 @@ struct ServerRun {
   // into the same slot) ends at its next cycle instead of serving beside the
   // new one. World lock.
   std::array<unsigned, MAX_PLAYERS> generation{};
+  // The compact stream of each slot whose client asked for it at its join
+  // (empty: the stream of the first games). World lock.
+  std::array<std::unique_ptr<CompactEncoder>, MAX_PLAYERS> compact;
 };
 
 }  // namespace zbx

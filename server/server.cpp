@@ -20,6 +20,8 @@
 #include "broadcast.h"
 #include "motion.h"
 #include "protocol/protocol.h"
+#include "protocol/query.h"
+#include "queries.h"
 #include "receive.h"
 #include "rules.h"
 #include "run.h"
@@ -31,7 +33,12 @@ namespace zbx {
 
 namespace {
 
-constexpr std::size_t RECEIVE_BUFFER_SIZE = 64;
+// Game datagrams are at most 20 bytes (a longer one matches no length); status
+// queries need room for their challenge.
+constexpr std::size_t RECEIVE_BUFFER_SIZE = 2048;
+// A flood of queries keeps the socket from timing out: silent clients are
+// still looked at this often.
+constexpr std::int64_t SWEEP_MILLIS = 1000;
 
 void say(const char* line) {
   std::printf("%s\n", line);
@@ -156,8 +163,9 @@ void handle_key_event(ReceiveLoop& loop, std::uint8_t byte, const sockaddr_in& f
 }
 
 // Returns false for a join refused because the server is full (no sweep then).
+// `compact`: the client asked for the compact stream (a CompactJoin).
 bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in& from,
-                 const timeval& now) {
+                 const timeval& now, bool compact) {
   for (int slot = client_slot(loop.run, from); slot >= 0; slot = client_slot(loop.run, from)) {
     delete_player(slot);
   }
@@ -172,6 +180,10 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   fields.slot = slot;
   std::uint8_t reply[JOIN_REPLY_SIZE];
   encode_join_reply(fields, reply);
+  // With the extension switched off the client gets a plain reply and the
+  // stream of the first games.
+  compact = compact && g_server_settings.COMPACT_SNAPSHOTS != 0;
+  if (compact) mark_compact_join_reply(reply);
   if (!send_bytes(loop.socket, reply, JOIN_REPLY_SIZE, from)) {
     say("Write Error");
     return true;
@@ -179,6 +191,8 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   loop.run.clients[slot].peer = from;
   loop.run.clients[slot].lastHeard = now;
   loop.run.clients[slot].heardAgain = 0;
+  loop.run.compact[slot] =
+      compact ? std::make_unique<CompactEncoder>(g_server_settings.WORLD_WIDTH, slot) : nullptr;
   char name[NAME_SIZE];
   decode_join_request(data, name);
   // The thread waits for the world lock, held here until the ship exists.
@@ -188,6 +202,19 @@ bool handle_join(ReceiveLoop& loop, const std::uint8_t* data, const sockaddr_in&
   add_player(*ship, slot, name, 0, start);
   g_world.players[slot] = std::move(ship);
   return true;
+}
+
+// An acknowledgement of the compact stream: from a client of that stream it
+// also shows the client is there; from anyone else it is nothing.
+void handle_ack(ServerRun& run, const std::uint8_t* data, std::size_t length,
+                const sockaddr_in& from, const timeval& now) {
+  CompactAck ack;
+  if (!decode_compact_ack(data, length, ack)) return;
+  const int slot = client_slot(run, from);
+  if (slot < 0 || !run.compact[slot]) return;
+  run.compact[slot]->acknowledge(ack);
+  run.clients[slot].lastHeard = now;
+  run.clients[slot].heardAgain = 1;
 }
 
 void sweep_silent_clients(ServerRun& run, const timeval& now) {
@@ -205,6 +232,19 @@ void sweep_silent_clients(ServerRun& run, const timeval& now) {
 
 void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t length,
                      const sockaddr_in& from) {
+  // No game datagram starts with four 0xFF bytes: a key state's first byte is
+  // 0, and no name starts so.
+  if (is_out_of_band(data, length)) {
+    handle_query(loop, data, length, from);
+    const std::int64_t now = steady_millis();
+    if (now - loop.lastSweep >= SWEEP_MILLIS) {
+      loop.lastSweep = now;
+      std::lock_guard<std::mutex> lock(world_lock());
+      sweep_silent_clients(loop.run, now_time());
+    }
+    return;
+  }
+  loop.lastSweep = steady_millis();
   std::lock_guard<std::mutex> lock(world_lock());
   const timeval now = now_time();
   bool sweep = true;
@@ -216,7 +256,13 @@ void handle_datagram(ReceiveLoop& loop, const std::uint8_t* data, std::size_t le
       handle_key_event(loop, data[0], from);
       break;
     case JOIN_REQUEST_SIZE:
-      sweep = handle_join(loop, data, from, now);
+      sweep = handle_join(loop, data, from, now, false);
+      break;
+    case COMPACT_JOIN_SIZE:
+      if (is_compact_join(data, length)) sweep = handle_join(loop, data, from, now, true);
+      break;
+    case COMPACT_ACK_SIZE:
+      handle_ack(loop.run, data, length, from, now);
       break;
     default:
       break;
@@ -229,18 +275,22 @@ namespace {
 void ServerReceiveLoop(ReceiveLoop& loop) {
   loop.joinReply = join_reply_template();
   std::uint8_t buffer[RECEIVE_BUFFER_SIZE];
+  heartbeat_tick(loop, steady_millis(), true);  // the masters hear of us at once
   while (!loop.run.stop.load()) {
     sockaddr_in from{};
     socklen_t from_length = sizeof from;
     const ssize_t got = recvfrom(loop.socket, buffer, sizeof buffer, 0,
                                  reinterpret_cast<sockaddr*>(&from), &from_length);
+    bool game = true;
     if (got > 0 && from_length >= sizeof from && from.sin_family == AF_INET) {
+      game = !is_out_of_band(buffer, static_cast<std::size_t>(got));
       handle_datagram(loop, buffer, static_cast<std::size_t>(got), from);
     } else if (!loop.run.stop.load()) {
       // Nothing arrived: clients that fell silent still have to go.
       std::lock_guard<std::mutex> lock(world_lock());
       sweep_silent_clients(loop.run, now_time());
     }
+    heartbeat_tick(loop, steady_millis(), game);
     reap_broadcasts(loop, false);
   }
 }
@@ -305,6 +355,7 @@ void ServerThread(int keep_settings, ServerControl& control, ListeningHook liste
     signal.cv.wait(lock, [&signal] { return signal.started; });
   }
   if (listening != nullptr) listening(g_server_settings.GAME_PORT & 0xFFFF);
+  loop.masters = resolve_masters(g_server_settings.MASTER_SERVERS);
 
   ServerReceiveLoop(loop);
 

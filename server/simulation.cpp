@@ -138,6 +138,7 @@ void world_step() {
     if (ship && s.GAME_TYPE == 2 && ship->score >= s.MAX_KILLS) g_world.matchRunning = 0;
   }
   collision_pass();
+  ++g_world.steps;
 }
 
 void simulation_iteration(SimulationState& state) {

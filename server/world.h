@@ -67,6 +67,7 @@ struct World {
   int matchRunning = 0;
   float botRatio = 0.25f;
   int humanCount = 0;
+  std::uint32_t steps = 0;  // world steps taken: the clock of the compact stream's predictions
   std::array<std::array<SoundEvent, SOUND_QUEUE_SIZE>, MAX_PLAYERS> soundQueue;
 };
 

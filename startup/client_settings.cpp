@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "startup/safe_file.h"
 #include "startup/settings.h"
 
 namespace zbx {
@@ -126,9 +127,10 @@ void load_client_settings() {
   }
 }
 
-void save_client_settings() {
-  std::FILE* file = std::fopen(g_paths.clientSettings.c_str(), "w");
-  if (file == nullptr) return;
+namespace {
+
+// The saved lines: the 21 of the first games, then the later settings.
+void write_client_settings(std::FILE* file) {
   const ClientSettings& s = g_client_settings;
   const KeyBindings& k = s.keys;
   std::fprintf(file, "SERVER_IP=%s\n", s.SERVER_IP);
@@ -166,7 +168,10 @@ void save_client_settings() {
   for (const PadKey& p : PAD_KEYS) {
     if ((s.pad.*p.field)[0] != '\0') std::fprintf(file, "%s=%s\n", p.name, s.pad.*p.field);
   }
-  std::fclose(file);
 }
+
+}  // namespace
+
+void save_client_settings() { save_user_file(g_paths.clientSettings, write_client_settings); }
 
 }  // namespace zbx

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "startup/safe_file.h"
 #include "startup/settings.h"
 
 #ifndef ZBX3D_DATA_PREFIX
@@ -36,6 +37,40 @@ bool copy_stream(std::FILE* from, std::FILE* to) {
     if (n > 0 && std::fwrite(buf.data(), 1, n, to) != n) return false;
     if (n < buf.size()) return std::ferror(from) == 0;
   }
+}
+
+bool is_directory(const std::string& path) {
+  DIR* d = opendir(path.c_str());
+  if (d != nullptr) closedir(d);
+  return d != nullptr;
+}
+
+// First run: the folder is filled under a name of its own and renamed into
+// place only with every default file complete, so a run killed half-way or
+// stopped by a full disk leaves no folder and the next run starts afresh.
+bool make_user_dir(const std::string& home, const std::string& dir, std::string& message) {
+  message = "Error opening zbx directory";
+  // A file or a dangling link where the folder belongs is the user's: left alone.
+  if (struct stat st{}; lstat(dir.c_str(), &st) == 0) return false;
+  const std::string building = dir + ".new";
+  std::error_code ignored;
+  std::filesystem::remove_all(building, ignored);  // half-made by a run that did not finish
+  if (mkdir(building.c_str(), 0755) != 0) return false;
+  for (const char* name : DEFAULT_FILES) {
+    if (!install_default_file(building.c_str(), name)) {
+      message = std::string("Error creating ") + name + " file";
+      std::filesystem::remove_all(building, ignored);
+      return false;
+    }
+  }
+  sync_folder(building);
+  if (rename(building.c_str(), dir.c_str()) != 0) {
+    std::filesystem::remove_all(building, ignored);
+    // A first run started at the same moment got there first: use its folder.
+    return is_directory(dir);
+  }
+  sync_folder(home);
+  return true;
 }
 
 }  // namespace
@@ -116,7 +151,9 @@ int install_default_file(const char* directory, const char* name) {
   }
   bool ok = copy_stream(in, out);
   std::fclose(in);
-  // A full disk shows up at the final flush: that copy failed too.
+  // A full disk shows up at the final flush: that copy failed too. The copy
+  // reaches the disk before the folder holding it takes its name.
+  if (std::fflush(out) != 0 || fsync(fileno(out)) != 0) ok = false;
   if (std::fclose(out) != 0) ok = false;
   return ok ? 1 : 0;
 }
@@ -133,24 +170,13 @@ int prepare_user_dir(const char* home, UserPaths& paths, std::string& message) {
     message = "Error opening zbx directory: path longer than 79 characters: " + longest;
     return 1;
   }
-  if (DIR* d = opendir(dir.c_str())) {
-    closedir(d);
-  } else {
-    if (mkdir(dir.c_str(), 0755) != 0) {
-      message = "Error opening zbx directory";
-      return 1;
-    }
-    for (const char* name : DEFAULT_FILES) {
-      if (!install_default_file(dir.c_str(), name)) {
-        message = std::string("Error creating ") + name + " file";
-        return 1;
-      }
-    }
-  }
+  if (!is_directory(dir) && !make_user_dir(home, dir, message)) return 1;
   paths.highScores = dir + "/scores.dat";
   paths.clientSettings = dir + "/ZBXConfig";
   paths.serverSettings = dir + "/ZBXServerConfig";
   paths.singleSettings = dir + "/ZBXServerSingleConfig";
+  paths.recentServers = dir + "/ZBXServers";
+  paths.gamepadMappings = dir + "/gamecontrollerdb.txt";
   return 0;
 }
 

@@ -4,11 +4,12 @@
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-PKGS="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libopenal-dev libalut-dev"
+PKGS="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libopenal-dev libalut-dev
+  libzstd-dev libsdl2-dev"
 if [ "${1:-}" = "test" ]; then
   PKGS="$PKGS python3 libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool x11-apps x11-utils
     imagemagick sox dpkg-dev file lintian desktop-file-utils appstream groff man-db systemd
-    clang libclang-rt-14-dev"
+    clang libclang-rt-14-dev qstat"
 fi
 missing=""
 for p in $PKGS; do

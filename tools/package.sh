@@ -18,9 +18,13 @@ cmake -S . -B "$dir" -DCMAKE_C_FLAGS="$CFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS" \
   -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 rm -f "$dir"/zorbix_*.deb
-(cd "$dir" && cpack -G DEB >/dev/null)
+# The package target, as a packager builds it.
+cmake --build "$dir" --target package >/dev/null
 deb="$(ls "$dir"/zorbix_*.deb)"
 echo "== $deb"
+if dpkg-deb -c "$deb" | grep -E ' \./usr/(etc|local)/'; then
+  echo "$deb: paths under /usr/etc or /usr/local"; exit 1
+fi
 
 lintian --fail-on error,warning --info "$deb"
 desktop-file-validate dist/zorbix.desktop

@@ -7,12 +7,13 @@ import errno
 import filecmp
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
 import unittest
 
-from zbxtest import free_udp_port, stop_process
+from zbxtest import file_size_limit, free_udp_port, stop_process
 
 ZBX3D = os.environ.get("ZBX3D", "")
 SOURCE = os.environ.get("ZBX_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "../../.."))
@@ -44,20 +45,24 @@ class Zbx3dStartup(unittest.TestCase):
                 env[key] = value
         return env
 
-    def run_zbx(self, *args, argv0=None, **env):
+    def run_zbx(self, *args, argv0=None, preexec_fn=None, **env):
         return subprocess.run([argv0 or ZBX3D, *args], executable=ZBX3D, env=self.env(**env),
                               stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                              timeout=TIMEOUT)
+                              timeout=TIMEOUT, preexec_fn=preexec_fn)
+
+    def assert_complete_user_dir(self):
+        self.assertFalse(os.path.exists(self.userdir + ".new"))
+        for name in FILES:
+            self.assertTrue(filecmp.cmp(os.path.join(self.userdir, name),
+                                        os.path.join(SHARE, "zbx3d", "conf", name), shallow=False),
+                            name)
 
     def test_first_run_installs_the_four_files_and_unknown_word_prints_usage(self):
         r = self.run_zbx("--bogus", argv0="my-zorbix")
         self.assertEqual(r.returncode, 1)
         self.assertEqual(r.stdout, "\nUsage: my-zorbix -cf Configuration_Filename\n")
         self.assertEqual(os.stat(self.userdir).st_mode & 0o777, 0o755)
-        for name in FILES:
-            self.assertTrue(filecmp.cmp(os.path.join(self.userdir, name),
-                                        os.path.join(SHARE, "zbx3d", "conf", name), shallow=False),
-                            name)
+        self.assert_complete_user_dir()
 
     def test_bare_file_name_is_a_usage_error_too(self):
         r = self.run_zbx("-ds", "game.cfg")
@@ -103,8 +108,22 @@ class Zbx3dStartup(unittest.TestCase):
         r = self.run_zbx("-ds", ZBX3D_DATA_PREFIX=prefix)
         self.assertEqual(r.returncode, 1)
         self.assertEqual(r.stdout, "Error creating ZBXServerSingleConfig file\n")
-        self.assertEqual(sorted(os.listdir(self.userdir)),
-                         sorted(["scores.dat", "ZBXConfig", "ZBXServerConfig"]))
+        self.assertEqual(os.listdir(self.home), [])  # no folder: the next run is a first run
+        self.run_zbx("--prepare-only")
+        self.assert_complete_user_dir()
+
+    def test_first_run_cut_short_by_a_full_disk_or_killed_is_done_again_whole(self):
+        # Limits that let none, one and two of the four copies through.
+        sizes = [os.path.getsize(os.path.join(SHARE, "zbx3d", "conf", n)) for n in FILES]
+        self.assertEqual(sorted(sizes[:3]), sizes[:3])
+        for i in range(3):
+            for kill in (False, True):
+                r = self.run_zbx("--prepare-only", preexec_fn=file_size_limit(sizes[i] - 1, kill))
+                self.assertEqual((r.returncode, r.stdout), (-signal.SIGXFSZ, "") if kill else
+                                 (1, "Error creating %s file\n" % FILES[i]))
+                self.assertEqual(os.listdir(self.home), [".zbx3d.new"] if kill else [])
+        self.run_zbx("--prepare-only")
+        self.assert_complete_user_dir()
 
     def test_directory_that_cannot_be_created(self):
         # HOME names a plain file: no directory can be made under it, even by root.

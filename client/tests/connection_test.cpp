@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "game_fixture.h"
+#include "protocol/query.h"
+#include "testing/client_game.h"
 
 namespace zbx {
 namespace {
@@ -35,7 +36,7 @@ class JoinTest : public ::testing::Test {
   FakeServer server;
 };
 
-TEST_F(JoinTest, ProbeThenNameThenJoinInfoFromTheReply) {
+TEST_F(JoinTest, ProbeThenStatusQueryThenNameThenJoinInfoFromTheReply) {
   JoinReply r = server.reply();
   r.slot = 3;
   r.gameType = 2;
@@ -51,12 +52,17 @@ TEST_F(JoinTest, ProbeThenNameThenJoinInfoFromTheReply) {
   EXPECT_EQ(g_mirror.join.maxShield, 250);
   EXPECT_EQ(g_mirror.join.maxArmor, 900);
 
+  // The status query (a server of the first games ignores it by its length),
+  // then the join.
   const auto got = server.received();
-  ASSERT_EQ(got.size(), 2u);
+  ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[0].bytes, std::vector<std::uint8_t>{PROBE_BYTE});
+  EXPECT_TRUE(is_out_of_band(got[1].bytes.data(), got[1].bytes.size()));
+  EXPECT_TRUE(got[1].bytes.size() != 16 && got[1].bytes.size() != 20);
   std::vector<std::uint8_t> name(JOIN_REQUEST_SIZE, 0);
   std::memcpy(name.data(), "Ace", 3);
-  EXPECT_EQ(got[1].bytes, name);
+  EXPECT_EQ(got[2].bytes, name);
+  EXPECT_FALSE(g_connection.compact);
   EXPECT_EQ(recorder().mainMenus, 0);
 }
 

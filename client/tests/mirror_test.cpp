@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "support.h"
+#include "testing/client_support.h"
 
 namespace zbx {
 namespace {

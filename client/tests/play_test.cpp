@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "game_fixture.h"
+#include "testing/client_game.h"
 
 namespace zbx {
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "server/server.h"
-#include "support.h"
+#include "testing/client_support.h"
 #include "testing/files.h"
 #include "testing/loopback.h"
 

@@ -3,8 +3,9 @@
 // the process with the server's and the game's threads still running.
 #include <gtest/gtest.h>
 
+#include "client/replay.h"
 #include "server/server.h"
-#include "support.h"
+#include "testing/client_support.h"
 #include "testing/files.h"
 #include "testing/loopback.h"
 
@@ -35,9 +36,16 @@ TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
   g_client_settings.SERVER_PORT = port_;
   g_client_settings.keys.Z_FORWARD_KEY = 'w';
   g_client_settings.keys.QUIT_KEY = 'q';
+  test::TempDir records;
+  ASSERT_TRUE(start_recording(records.file("game")));
   ASSERT_EQ(StartGame(), 0);
   EXPECT_EQ(g_mirror.join.gameType, 1);
   EXPECT_FLOAT_EQ(g_mirror.join.worldWidth, 10.0f);
+  // The status answer before the join: the server's rules, and the compact
+  // stream it offers.
+  EXPECT_TRUE(g_mirror.join.traits.known);
+  EXPECT_FLOAT_EQ(g_mirror.join.traits.rotationSpeed, g_server_settings.ROTATION_SPEED);
+  EXPECT_TRUE(g_connection.compact);
 
   ASSERT_TRUE(frames_until([] { return own_player() != nullptr && object_count() >= 3; }));
   EXPECT_STREQ(own_player()->name, "Tester");
@@ -72,6 +80,25 @@ TEST_F(ServerGameTest, MultiPlayerGameOnAServerStartedHere) {
   EXPECT_TRUE(local_server_running());
   EXPECT_TRUE(stop_server_thread());
   EXPECT_FALSE(local_server_running());
+
+  // The compact game was recorded as snapshots of the first stream's layout.
+  g_recording = RecordingState{};
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      std::fopen(records.file("game").c_str(), "rb"), std::fclose);
+  ASSERT_TRUE(file);
+  RecordingReader reader(file.get());
+  JoinReply join;
+  std::string message;
+  ASSERT_TRUE(reader.open(join, message)) << message;
+  int presences = 0;
+  SnapshotHandler counter;
+  counter.context = &presences;
+  counter.on_presence = [](void* c, const PresenceMessage&) { ++*static_cast<int*>(c); };
+  Record record;
+  while (reader.next(record, message) == ReadStatus::Record) {
+    parse_snapshot(record.data, record.length, counter);
+  }
+  EXPECT_GE(presences, 2);  // a short game: a few snapshots
 }
 
 TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
@@ -79,17 +106,26 @@ TEST_F(ServerGameTest, TwentyQuickGamesOnTheRealServer) {
   ASSERT_TRUE(start_server_thread(1));
   std::this_thread::sleep_for(200ms);
   const int before = test::open_descriptors();
+  int compactGames = 0;
   for (int game = 1; game <= 20; ++game) {
     const auto begin = std::chrono::steady_clock::now();
     g_client_settings.SERVER_PORT = port_;
     g_client_settings.keys.QUIT_KEY = 'q';
+    g_client_settings.COMPACT_SNAPSHOTS = game % 2;  // either stream, in turn
     ASSERT_EQ(StartGame(), 0) << "game " << game;
+    // Asked for, it is granted while the server answers this address's status
+    // queries (ten at once, then one a second); never when not asked for.
+    if (game % 2 == 0) {
+      EXPECT_FALSE(g_connection.compact);
+    }
+    compactGames += g_connection.compact ? 1 : 0;
     ASSERT_TRUE(frames_until([] { return own_player() != nullptr; }));
     play_key_down('q');
     EXPECT_EQ(g_connection.receiversRunning.load(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s) << "game " << game;
   }
   EXPECT_EQ(g_connection.receiversStarted.load(), 20);
+  EXPECT_GE(compactGames, 5);
   EXPECT_EQ(test::open_descriptors(), before);
   EXPECT_TRUE(stop_server_thread());
 }

@@ -89,6 +89,14 @@ class Install(unittest.TestCase):
         self.serve_and_join(os.path.join(root, "usr", "games", "zbx3d"))
 
     @unittest.skipUnless(BUILD, "ZBX_BUILD_DIR not set")
+    def test_package_target_of_a_build_not_made_for_it_refuses_in_one_line(self):
+        # tools/package.sh builds (and lintian checks) the package of its own folder.
+        r = subprocess.run(["cmake", "--build", BUILD, "--target", "package"], capture_output=True,
+                           text=True, timeout=300)
+        said = [line for line in r.stdout.splitlines() if "tools/package.sh" in line]
+        self.assertEqual((r.returncode != 0, len(said)), (True, 1), r.stdout + r.stderr)
+
+    @unittest.skipUnless(BUILD, "ZBX_BUILD_DIR not set")
     def test_missing_data_tree_is_refused_before_the_user_folder_is_made(self):
         exe = os.path.join(self.tmp, "lonely", "bin", "zbx3d")
         os.makedirs(os.path.dirname(exe))

@@ -120,7 +120,7 @@ def main():
             memory.append((game_seconds, rss_kib(c.proc.pid)))
             c.key("p")
             c.wait_screen(lambda p: g.menu_selected(p, 0), what="main menu after the game")
-            c.key("Up", "Return")
+            c.key("Up", "Up", "Return")  # "Quit Game"
         status = c.wait_exit(30)
         output = c.output()
         c.stop()

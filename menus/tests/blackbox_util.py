@@ -247,7 +247,8 @@ class Session:
 
 
 MAIN_MENU = ["Start Single Player Game", "Start Multi Player Game", "Start ZBX Server",
-             "Stop ZBX Server", "Edit Game Configuration", "View High Scores", "Quit Game"]
+             "Stop ZBX Server", "Edit Game Configuration", "View High Scores", "Quit Game",
+             "Find Servers"]
 
 # Editor items: label and the settings key whose value is shown (None: no value).
 EDITOR = [("Server IP (MultiPlayer Only)", "SERVER_IP"),
@@ -265,7 +266,28 @@ EDITOR = [("Server IP (MultiPlayer Only)", "SERVER_IP"),
           ("z Forward Rotate Key", "Z_FORWARD_ROTATE_KEY"),
           ("z Backward Rotate Key", "Z_BACKWARD_ROTATE_KEY"),
           ("Reverse View Key", "REVERSE_VIEW_KEY"),
+          ("Save Settings As Defaults", None), ("Return To Main Menu", None),
+          # Later settings, then the save and return items again.
+          ("Smooth Motion (1 on, 0 off)", "SMOOTH_MOTION"),
+          ("Compact Snapshots (1 on, 0 off)", "COMPACT_SNAPSHOTS"),
+          ("Broadcast Address (Find Servers)", "BROADCAST_ADDRESS"),
+          ("Master Servers (Find Servers)", "MASTER_SERVERS"),
+          ("Gamepad (1 on, 0 off)", "GAMEPAD"), ("Gamepad Dead Zone (percent)", "GAMEPAD_DEAD_ZONE"),
+          ("Pad Fire Button", "PAD_FIRE_BUTTON"), ("Pad Shield Button", "PAD_SHIELD_BUTTON"),
+          ("Pad Nuke Button", "PAD_NUKE_BUTTON"), ("Pad Warp Button", "PAD_WARP_BUTTON"),
+          ("Pad Score Button", "PAD_SCORE_BUTTON"),
+          ("Pad Reverse View Button", "PAD_REVERSE_VIEW_BUTTON"),
+          ("Pad Quit Button", "PAD_QUIT_BUTTON"), ("Pad Roll Left Button", "PAD_ROLL_LEFT_BUTTON"),
+          ("Pad Roll Right Button", "PAD_ROLL_RIGHT_BUTTON"),
           ("Save Settings As Defaults", None), ("Return To Main Menu", None)]
+EDITOR_LAST = len(EDITOR) - 1
+# What the later items show when the settings file does not set them.
+LATER_DEFAULTS = {"SMOOTH_MOTION": "0", "COMPACT_SNAPSHOTS": "1",
+                  "BROADCAST_ADDRESS": "255.255.255.255", "MASTER_SERVERS": "", "GAMEPAD": "1",
+                  "GAMEPAD_DEAD_ZONE": "20", "PAD_FIRE_BUTTON": "a", "PAD_SHIELD_BUTTON": "b",
+                  "PAD_NUKE_BUTTON": "x", "PAD_WARP_BUTTON": "y", "PAD_SCORE_BUTTON": "back",
+                  "PAD_REVERSE_VIEW_BUTTON": "leftstick", "PAD_QUIT_BUTTON": "start",
+                  "PAD_ROLL_LEFT_BUTTON": "leftshoulder", "PAD_ROLL_RIGHT_BUTTON": "rightshoulder"}
 
 # Settings every editor test starts from (written after the window size).
 SETTINGS = {"SERVER_IP": "127.0.0.1", "SERVER_PORT": "23456", "PLAYER_NAME": "Ace", "VOLUME": "9",
@@ -310,7 +332,7 @@ def editor(width, height, selected, values, first=0):
         y = height - top - 25 * (i - first)
         end = c.text(width // 2 - 200, y, label, WHITE if i == selected else BLUE)
         if key is not None:
-            c.text(end + 20, y, str(values[key]), RED)
+            c.text(end + 20, y, str(values.get(key, LATER_DEFAULTS.get(key))), RED)
     return c, first
 
 

@@ -6,6 +6,8 @@ import fcntl
 import os
 import pathlib
 import shutil
+import socket
+import struct
 import subprocess
 import tempfile
 import time
@@ -33,10 +35,14 @@ def have_tools():
 
 
 class PortLock:
-    """Serialises the tests that need the fixed single-player port 12345."""
+    """Serialises the tests that need fixed ports: the single-player port
+    12345 by default, or another set of them by name."""
+
+    def __init__(self, name="port_12345"):
+        self.name = name
 
     def __enter__(self):
-        self.f = open(os.path.join(tempfile.gettempdir(), "zbx3d_port_12345.lock"), "w")
+        self.f = open(os.path.join(tempfile.gettempdir(), f"zbx3d_{self.name}.lock"), "w")
         fcntl.flock(self.f, fcntl.LOCK_EX)
         return self
 
@@ -118,10 +124,14 @@ class Client:
                        timeout=30)
         return self.userdir
 
-    def start(self):
+    def start(self, preexec_fn=None):
+        """With preexec_fn, standard error goes to the pipe self.proc.stderr
+        (a file-size limit would cut a file; read it once the game ended)."""
         self.out = open(self.out_path, "w")
+        err = subprocess.STDOUT if preexec_fn is None else subprocess.PIPE
         self.proc = subprocess.Popen([ZBX3D, *self.args], env=self.env, stdout=self.out,
-                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+                                     stderr=err, stdin=subprocess.DEVNULL, text=True,
+                                     preexec_fn=preexec_fn)
         return self
 
     def output(self):
@@ -190,6 +200,74 @@ class Client:
 
 
 KEYSYMS = {" ": "space", ".": "period", "\r": "Return", "\b": "BackSpace", "-": "minus"}
+
+
+def join_reply(slot=0):
+    # reserved, game type 0, 1 player, slot; world width (LE float); shield, armor.
+    return struct.pack(">HHHH", 0, 0, 1, slot) + struct.pack("<f", 10.0) + struct.pack(
+        ">ii", 300, 1000)
+
+
+def snapshot(slot=0, score=7, lives=3):
+    """The own ship alone: its PlayerMessage, then the PresenceMessage."""
+    player = struct.pack("<B4xiiiB3xiiBBBBB3xfff20sf9f", 1, slot, score, lives, 0, 300, 1000, 0,
+                         1, 2, 1, 0, 0.0, 0.0, 0.0, b"Fake", 0.1, 1, 0, 0, 0, 1, 0, 0, 0, 1)
+    presence = bytearray(546)
+    presence[513 + slot] = 1
+    presence[545] = 1
+    return player + bytes(presence)
+
+
+class FakeServer:
+    """A game server made of one UDP socket on a free port of 127.0.0.1: it
+    answers a JoinRequest only when `answer` is set, and sends snapshots of
+    the own ship when told."""
+
+    def __init__(self, answer):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.settimeout(0.05)
+        self.port = self.sock.getsockname()[1]
+        self.answer = answer
+        self.client = None
+        self.received = []
+
+    def pump(self, seconds):
+        """Takes datagrams in for a while (bounded), answering the join."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            try:
+                data, addr = self.sock.recvfrom(2048)
+            except socket.timeout:
+                continue
+            self.received.append(data)
+            if len(data) == 20 and self.answer and self.client is None:
+                self.client = addr
+                self.sock.sendto(join_reply(), addr)
+
+    def send_snapshots(self, count, gap=0.05, **player):
+        for _ in range(count):
+            self.sock.sendto(snapshot(**player), self.client)
+            time.sleep(gap)
+
+    def close(self):
+        self.sock.close()
+
+
+def use_server(userdir, port):
+    """Points the client settings of a prepared folder at a server port."""
+    conf = userdir / "ZBXConfig"
+    conf.write_text(conf.read_text().replace("SERVER_PORT=12346", f"SERVER_PORT={port}"))
+
+
+# Configuration editor at 640 x 480: labels at x = 120, first baseline 443.
+EDITOR_X = 120
+EDITOR_FIRST_Y = 480 - 37
+
+
+def editor_selected(pic, index, first=0):
+    y = EDITOR_FIRST_Y - LINE * (index - first)
+    return pic.text_in_line(WHITE, EDITOR_X, y) > 30
 
 
 def menu_selected(pic, index):

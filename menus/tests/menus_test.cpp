@@ -125,8 +125,9 @@ TEST(NumberEntryKey, DigitsBackspaceAndLimit) {
 
 TEST_F(MenuTest, MainMenuArrowsWrapWithSoundAndOnlyReturnActs) {
   main_menu_special(SPECIAL_KEY_UP, 0, 0);
-  EXPECT_EQ(g_menus.mainMenu.selected, 6);
+  EXPECT_EQ(g_menus.mainMenu.selected, 7);
   EXPECT_STREQ(g_menus.mainMenu.items[6].label, "Quit Game");
+  EXPECT_STREQ(g_menus.mainMenu.items[7].label, "Find Servers");
   main_menu_special(SPECIAL_KEY_DOWN, 0, 0);
   EXPECT_EQ(g_menus.mainMenu.selected, 0);
   EXPECT_EQ(times_played(SOUND_MENU_MOVE), 2);
@@ -312,6 +313,7 @@ TEST_F(MenuTest, SaveWritesTheValuesShownAndStaysOnTheList) {
 
 TEST_F(MenuTest, HighScoreViewClearsAndReturns) {
   insert_high_score(40, "ace");
+  main_menu_special(SPECIAL_KEY_UP, 0, 0);
   main_menu_special(SPECIAL_KEY_UP, 0, 0);
   main_menu_special(SPECIAL_KEY_UP, 0, 0);  // "View High Scores"
   main_menu_keyboard(KEY_RETURN, 0, 0);

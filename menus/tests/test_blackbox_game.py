@@ -84,7 +84,7 @@ class SinglePlayerScreens(unittest.TestCase):
         # Leaving with the quit key reloads the client settings from the file.
         values = dict(b.SETTINGS, SCREEN_WIDTH=W, SCREEN_HEIGHT=H)
         s.key("Down", "Down", "Down", "Down", "Return", "Up")
-        s.wait_for(b.editor(W, H, 22, values)[0], what="editor after the quit key")
+        s.wait_for(b.editor(W, H, b.EDITOR_LAST, values)[0], what="editor after the quit key")
         s.key("Return", "Up", "Up", "Up", "Up")
         s.wait_for(b.main_menu(W, H, 0)[0], what="main menu again")
 
@@ -109,13 +109,13 @@ class SinglePlayerScreens(unittest.TestCase):
         # A game over keeps the loop-back server of the single-player game.
         values.update(SERVER_IP="127.0.0.1", SERVER_PORT=PORT)
         s.key("Down", "Down", "Down", "Down", "Return")
-        s.wait_for(b.editor(W, H, 22, values)[0], what="editor after a game over")
+        s.wait_for(b.editor(W, H, b.EDITOR_LAST, values)[0], what="editor after a game over")
         s.key("Return", "Up", "Up", "Up", "Up")
         s.wait_for(b.main_menu(W, H, 0)[0], what="main menu before the last game")
         self.play_to_game_over(s)
         s.key("j")
         s.wait_for(b.main_menu(W, H, 0)[0], what="main menu after a game over without a place")
-        s.key("Up", "Return")
+        s.key("Up", "Up", "Return")  # "Quit Game"
         self.assertEqual(s.client.wait_exit(20), 0)
 
     def play_to_game_over(self, s):

@@ -46,14 +46,14 @@ class WindowSizes(unittest.TestCase):
         w, h = s.width, s.height
         s.wait_for(b.main_menu(w, h, 0)[0], what="main menu")
         s.key("Up")
-        s.wait_for(b.main_menu(w, h, 6)[0], what="main menu, last item")
+        s.wait_for(b.main_menu(w, h, 7)[0], what="main menu, last item")
         s.key("Down", "Down", "Down", "Down", "Down", "Return")
         s.wait_for(b.editor(w, h, 0, self.values)[0], what="editor")
         s.key("Up")
-        c, first = b.editor(w, h, 22, self.values)
+        c, first = b.editor(w, h, b.EDITOR_LAST, self.values)
         self.assertEqual(first, editor_first_after_up)
         s.wait_for(c, what="editor, last item")
-        s.key(*["Up"] * 15, "Return")  # "Fire Key"
+        s.key("Down", *["Down"] * 7, "Return")  # wraps to the first item, then "Fire Key"
         c = s.canvas()
         c.text(w // 2 - 100, h // 2, "Enter key for Enter Fire Key", b.RED)
         s.wait_for(c, what="key prompt")
@@ -64,7 +64,7 @@ class WindowSizes(unittest.TestCase):
         s.wait_for(c, what="input box")
         s.expose(c, "input box")
         s.key("Return")
-        s.wait_for(b.editor(w, h, 2, self.values, first)[0], what="editor after the name")
+        s.wait_for(b.editor(w, h, 2, self.values, 0)[0], what="editor after the name")
         s.key(*["Up"] * 3, "Return")  # "Return To Main Menu"
         s.wait_for(b.main_menu(w, h, 4)[0], what="main menu again")
         s.key("Down", "Return")
@@ -75,16 +75,16 @@ class WindowSizes(unittest.TestCase):
         s.wait_for(b.main_menu(w, h, 5)[0], what="main menu after the scores")
 
     def test_320_by_240(self):
-        self.walk(self.start(320, 240), editor_first_after_up=15, rows=1)
+        self.walk(self.start(320, 240), editor_first_after_up=b.EDITOR_LAST - 7, rows=1)
 
     def test_800_by_600(self):
-        self.walk(self.start(800, 600), editor_first_after_up=0, rows=10)
+        self.walk(self.start(800, 600), editor_first_after_up=b.EDITOR_LAST - 22, rows=10)
 
     def test_tall_window(self):
-        self.walk(self.start(400, 700), editor_first_after_up=0, rows=10)
+        self.walk(self.start(400, 700), editor_first_after_up=b.EDITOR_LAST - 26, rows=10)
 
     def test_odd_size(self):
-        self.walk(self.start(333, 301), editor_first_after_up=12, rows=4)
+        self.walk(self.start(333, 301), editor_first_after_up=b.EDITOR_LAST - 10, rows=4)
 
     def test_height_150_through_the_editor(self):
         s = self.entry(4, "Enter Screen Height", "480")
@@ -97,8 +97,8 @@ class WindowSizes(unittest.TestCase):
         menu = [b.main_menu(640, 150, 0)]
         s.wait_for(menu[0][0], what="five-line main menu")
         s.key("Up")
-        c, first = b.main_menu(640, 150, 6)
-        self.assertEqual(first, 2)
+        c, first = b.main_menu(640, 150, 7)
+        self.assertEqual(first, 3)
         s.wait_for(c, what="main menu scrolled to its last item")
         s.key("Down", *["Down"] * 5)
         c, first = b.main_menu(640, 150, 5)

@@ -45,7 +45,7 @@ class RecordAndReplay(unittest.TestCase):
         time.sleep(5)
         rec.key("p")
         rec.wait_screen(lambda p: g.menu_selected(p, 0), what="main menu after the game")
-        rec.key("Up", "Return")  # "Quit Game"
+        rec.key("Up", "Up", "Return")  # "Quit Game"
         self.assertEqual(rec.wait_exit(), 0)
         self.assertEqual(path.read_bytes()[:8], b"ZBX3DREC")
 

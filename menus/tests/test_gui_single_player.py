@@ -82,7 +82,7 @@ class SinglePlayer(unittest.TestCase):
         c.wait_screen(g.hud_shown, timeout=40, what="second game")
         c.key("p")
         c.wait_screen(lambda p: g.menu_selected(p, 0), what="main menu after the second game")
-        c.key("Up", "Return")
+        c.key("Up", "Up", "Return")  # "Quit Game"
         self.assertEqual(c.wait_exit(20), 0)
 
     def test_game_over_leads_to_the_name_entry_and_into_scores_dat(self):

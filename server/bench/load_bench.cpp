@@ -2,7 +2,10 @@
 // zbx3d-botclient processes that fly, turn and fire, for ZBX_LOAD_SECONDS
 // (default 60) seconds. Reports world steps per second and missed steps
 // (against 50 a second), the CPU use of the server (this process; the clients
-// are children and not counted), and bytes and snapshots per second per client.
+// are children and not counted), and bytes and snapshots per second per client,
+// for 31 clients of the full stream and for 31 of the compact stream. Then
+// the two streams side by side in one server run, one client of each among
+// the others: in that game, and in a full world of 512 objects and 32 ships.
 //
 // Steps are counted with a marker object (a small explosion, which takes part
 // in no collision) whose lifetime the simulation lowers by one every step.
@@ -54,7 +57,8 @@ struct Child {
   int out = -1;  // read end of its stdout
 };
 
-Child spawn_client(const std::string& path, int port, int index, double seconds) {
+Child spawn_client(const std::string& path, int port, int index, double seconds,
+                   bool compact = false) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   posix_spawn_file_actions_t actions;
@@ -75,6 +79,7 @@ Child spawn_client(const std::string& path, int port, int index, double seconds)
                         "3",
                         "-P",
                         "-q",
+                        compact ? "-C" : nullptr,
                         nullptr};
   Child c;
   if (posix_spawn(&c.pid, path.c_str(), &actions, nullptr, const_cast<char**>(argv), environ) !=
@@ -133,67 +138,126 @@ int marker_lifetime(int slot) {
   return (o && o->kind == zbx::KIND_SMALL_EXPLOSION) ? o->lifetime : -1;
 }
 
-void BM_ServeThirtyOneClients(benchmark::State& state) {
+// Rocks in every free object slot, drifting and turning: the largest world
+// a snapshot can carry.
+void fill_objects() {
+  std::lock_guard<std::mutex> lock(zbx::world_lock());
+  for (int slot = zbx::find_free_object_slot(); slot >= 0; slot = zbx::find_free_object_slot()) {
+    auto rock = std::make_unique<zbx::WorldObject>();
+    const auto random = [] { return static_cast<float>(std::rand() % 2000) / 1000.0f - 1.0f; };
+    zbx::init_object(*rock, zbx::KIND_ASTEROID, 0,
+                     {9.9f * random(), 9.9f * random(), 9.9f * random()},
+                     {0.01f * random(), 0.01f * random(), 0.01f * random()},
+                     {2 * random(), 2 * random(), 2 * random()}, 0.2f, 0.2f * 0.2f * 0.2f * 400);
+    zbx::g_world.objects[slot] = std::move(rock);
+  }
+}
+
+// What one run of the server gives.
+struct Run {
+  int joined = 0;
+  double stepsPerSecond = 0, missedSteps = 0, cpuPercent = 0;
+  // Per client, averaged over the clients of each stream.
+  double fullBytes = 0, fullSnapshots = 0, compactBytes = 0, compactSnapshots = 0;
+};
+
+// A server run: `full` and `compact` clients of each stream (all of them
+// flying), `bots` of the server's own, `fill` for a full object table.
+Run serve(int full, int compact, int bots, bool fill) {
   const char* env_seconds = std::getenv("ZBX_LOAD_SECONDS");
   const double seconds = env_seconds ? std::atof(env_seconds) : 60.0;
   zbx::g_server_settings = zbx::ServerSettings{};
   zbx::g_server_settings.MAX_NUMBER_OF_PLAYERS = 32;
+  zbx::g_server_settings.NUM_BOTS = bots;
   zbx::g_server_settings.GAME_PORT = free_udp_port();
   const int port = zbx::g_server_settings.GAME_PORT;
   const std::string client = botclient_path();
 
-  for (auto _ : state) {
-    zbx::ServerControl control;
-    auto server = std::async(std::launch::async, [&control] { zbx::ServerThread(1, control); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::vector<Child> children;
-    for (int i = 0; i < CLIENTS; ++i)
-      children.push_back(spawn_client(client, port, i, seconds + 4));
+  zbx::ServerControl control;
+  auto server = std::async(std::launch::async, [&control] { zbx::ServerThread(1, control); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  if (fill) fill_objects();
+  std::vector<Child> children;
+  for (int i = 0; i < full + compact; ++i) {
+    children.push_back(spawn_client(client, port, i, seconds + 4, i >= full));
+  }
+  const auto join_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (human_count() < full + compact && std::chrono::steady_clock::now() < join_deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Run r;
+  r.joined = human_count();
+  const int slot = fill ? -1 : place_marker();
+  const double cpu0 = cpu_seconds();
+  const auto t0 = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  const int lifetime = slot >= 0 ? marker_lifetime(slot) : -1;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = cpu_seconds() - cpu0;
 
-    const auto join_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (human_count() < CLIENTS && std::chrono::steady_clock::now() < join_deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    const int joined = human_count();
-    const int slot = place_marker();
-    const double cpu0 = cpu_seconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    const int lifetime = slot >= 0 ? marker_lifetime(slot) : -1;
-    const double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const double cpu = cpu_seconds() - cpu0;
+  double reports[2] = {0, 0};
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    Child& c = children[i];
+    const std::string out = c.out >= 0 ? read_all(c.out) : std::string();
+    if (c.pid > 0) waitpid(c.pid, nullptr, 0);
+    if (field(out, "bytes_per_sec") < 0) continue;
+    const bool isCompact = out.find("stream=compact") != std::string::npos;
+    (isCompact ? r.compactBytes : r.fullBytes) += field(out, "bytes_per_sec");
+    (isCompact ? r.compactSnapshots : r.fullSnapshots) += field(out, "snapshots_per_sec");
+    reports[isCompact] += 1;
+  }
+  if (reports[0] > 0) r.fullBytes /= reports[0], r.fullSnapshots /= reports[0];
+  if (reports[1] > 0) r.compactBytes /= reports[1], r.compactSnapshots /= reports[1];
+  control.stop.store(1);
+  const int waker = socket(AF_INET, SOCK_DGRAM, 0);
+  const sockaddr_in to = zbx::test::loopback_address(port);
+  while (server.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    sendto(waker, "xx", 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+  close(waker);
+  server.get();
+  const double steps = lifetime >= 0 ? static_cast<double>(MARKER_LIFETIME - lifetime) : 0.0;
+  r.stepsPerSecond = steps / wall;
+  r.missedSteps = 50.0 * wall - steps;
+  r.cpuPercent = 100.0 * cpu / wall;
+  return r;
+}
 
-    double bytes = 0, snapshots = 0, reports = 0;
-    for (Child& c : children) {
-      const std::string out = c.out >= 0 ? read_all(c.out) : std::string();
-      if (c.pid > 0) waitpid(c.pid, nullptr, 0);
-      if (field(out, "bytes_per_sec") >= 0) {
-        bytes += field(out, "bytes_per_sec");
-        snapshots += field(out, "snapshots_per_sec");
-        reports += 1;
-      }
-    }
-    control.stop.store(1);
-    const int waker = socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in to = zbx::test::loopback_address(port);
-    while (server.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-      sendto(waker, "xx", 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    }
-    close(waker);
-    server.get();
-
-    const double steps = lifetime >= 0 ? static_cast<double>(MARKER_LIFETIME - lifetime) : 0.0;
-    state.counters["clients_joined"] = joined;
-    state.counters["steps_per_sec"] = steps / wall;
-    state.counters["missed_steps"] = 50.0 * wall - steps;
-    state.counters["server_cpu_pct"] = 100.0 * cpu / wall;
-    state.counters["bytes_per_sec_per_client"] = reports > 0 ? bytes / reports : 0;
-    state.counters["snapshots_per_sec_per_client"] = reports > 0 ? snapshots / reports : 0;
-    if (slot < 0 || lifetime < 0) state.SkipWithError("marker object lost");
+void report(benchmark::State& state, const Run& r, bool steps) {
+  state.counters["clients_joined"] = r.joined;
+  if (steps) {
+    state.counters["steps_per_sec"] = r.stepsPerSecond;
+    state.counters["missed_steps"] = r.missedSteps;
+  }
+  state.counters["server_cpu_pct"] = r.cpuPercent;
+  if (r.fullSnapshots > 0) {
+    state.counters["full_bytes_per_sec_per_client"] = r.fullBytes;
+    state.counters["full_snapshots_per_sec"] = r.fullSnapshots;
+  }
+  if (r.compactSnapshots > 0) {
+    state.counters["compact_bytes_per_sec_per_client"] = r.compactBytes;
+    state.counters["compact_snapshots_per_sec"] = r.compactSnapshots;
   }
 }
+
+void BM_ServeThirtyOneClients(benchmark::State& state) {
+  for (auto _ : state) report(state, serve(CLIENTS, 0, 0, false), true);
+}
+void BM_ServeThirtyOneCompactClients(benchmark::State& state) {
+  for (auto _ : state) report(state, serve(0, CLIENTS, 0, false), true);
+}
+// One client of each stream in the load game (the others of the full one).
+void BM_LoadGameBothStreams(benchmark::State& state) {
+  for (auto _ : state) report(state, serve(CLIENTS - 1, 1, 0, false), true);
+}
+// One client of each stream, 30 bots, and every object slot taken.
+void BM_FullWorldBothStreams(benchmark::State& state) {
+  for (auto _ : state) report(state, serve(1, 1, 30, true), false);
+}
 BENCHMARK(BM_ServeThirtyOneClients)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ServeThirtyOneCompactClients)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_LoadGameBothStreams)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_FullWorldBothStreams)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

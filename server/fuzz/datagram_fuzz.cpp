@@ -1,9 +1,11 @@
 // The server's handling of datagrams from three clients on 127.0.0.1 (joins,
-// key events, key states, quits and junk of every length the socket reads),
+// key events, key states, quits, status queries, compact joins and their
+// acknowledgements, and junk of every length),
 // with world steps in between. Each reply is a JoinReply for the slot now
 // held by its client or a quit acknowledgement; no more humans than allowed,
 // no address in two slots; every snapshot the server then builds for its
-// clients parses back whole and matches the world.
+// clients parses back whole and matches the world. Status queries get
+// answers of one datagram or none.
 //
 // Input: records of an op byte, then for a datagram a length byte and the
 // bytes. The op's low two bits pick the client, its top bit asks for world
@@ -14,10 +16,12 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "broadcast.h"
+#include "protocol/query.h"
 #include "receive.h"
 #include "rules.h"
 #include "simulation.h"
@@ -64,6 +68,13 @@ void check_replies(const ServerRun& run, int i) {
     if (n < 0) return;
     if (n == QUIT_ACK_SIZE) {
       ZBX_FUZZ_CHECK(buffer[0] == QUIT_ACK_BYTE);
+      continue;
+    }
+    if (is_out_of_band(buffer, static_cast<std::size_t>(n))) {
+      // A status answer, within one datagram.
+      const OobKind kind = parse_out_of_band(buffer, static_cast<std::size_t>(n)).kind;
+      ZBX_FUZZ_CHECK(kind == OobKind::InfoResponse || kind == OobKind::StatusResponse);
+      ZBX_FUZZ_CHECK(static_cast<std::size_t>(n) <= QUERY_MAX_DATAGRAM);
       continue;
     }
     ZBX_FUZZ_CHECK(n == JOIN_REPLY_SIZE);
@@ -151,6 +162,40 @@ void check_snapshot(int receiver) {
   ZBX_FUZZ_CHECK(parsed.players == players && parsed.objects == objects);
 }
 
+bool keep(void* context, const std::uint8_t* data, std::size_t length) {
+  static_cast<std::vector<std::vector<std::uint8_t>>*>(context)->emplace_back(data, data + length);
+  return true;
+}
+
+// A client of the compact stream: its own encoder (whatever acknowledgements
+// it took) sends, and a fresh key snapshot of the same world decodes whole
+// into the world's presence and kinds.
+void check_compact(ServerRun& run, int receiver) {
+  auto frame = std::make_unique<CompactFrame>();
+  build_compact_frame(receiver, *frame);
+  std::vector<std::vector<std::uint8_t>> sent;
+  ZBX_FUZZ_CHECK(run.compact[receiver]->send(*frame, keep, &sent));
+  for (const auto& d : sent) ZBX_FUZZ_CHECK(d.size() <= COMPACT_MAX_DATAGRAM);
+  sent.clear();
+  CompactEncoder fresh(g_server_settings.WORLD_WIDTH, receiver);
+  ZBX_FUZZ_CHECK(fresh.send(*frame, keep, &sent));
+  CompactDecoder decoder(g_server_settings.WORLD_WIDTH, receiver);
+  auto shown = std::make_unique<CompactFrame>();
+  int applied = 0;
+  for (const auto& d : sent) {
+    applied += decoder.accept(d.data(), d.size(), *shown) == CompactDecoder::Result::Applied;
+  }
+  ZBX_FUZZ_CHECK(applied == 1);
+  for (int i = 0; i < MAX_OBJECTS; ++i) {
+    ZBX_FUZZ_CHECK(shown->objects[i].present == (g_world.objects[i] != nullptr));
+    if (g_world.objects[i])
+      ZBX_FUZZ_CHECK(shown->objects[i].message.kind == g_world.objects[i]->kind);
+  }
+  for (int i = 0; i < MAX_PLAYERS; ++i) {
+    ZBX_FUZZ_CHECK(shown->players[i].present == (g_world.players[i] != nullptr));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -199,6 +244,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::lock_guard<std::mutex> lock(world_lock());
     for (int k = 0; k < MAX_PLAYERS; ++k) {
       if (is_client(k)) check_snapshot(k);
+      if (is_client(k) && run.compact[k]) check_compact(run, k);
     }
     check_snapshot(-1);
   }

@@ -15,9 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_blackbox_lib import ZBX3D, ServerTestCase, udp_port_bound  # noqa: E402
-
-BUILD = os.environ.get("ZBX_BUILD_DIR", "")
-BOTCLIENT = os.path.join(BUILD, "server", "botclient", "zbx3d-botclient")
+from zbxtest import BOTCLIENT  # noqa: E402
 
 
 def parse_line(out, head):

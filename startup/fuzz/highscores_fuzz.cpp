@@ -11,6 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = zbx::test::fuzz_temp_path("scores.dat");
+  static const std::string lock = zbx::test::fuzz_temp_path("scores.dat.lock");  // the save's
   zbx::g_paths.highScores = path;
   zbx::test::write_file(path, std::string(reinterpret_cast<const char*>(data), size));
   zbx::clear_high_scores();

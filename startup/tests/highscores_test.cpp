@@ -1,7 +1,11 @@
 #include "startup/highscores.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "startup/settings.h"
@@ -120,6 +124,41 @@ TEST_F(HighScoresTest, UnwritableFileStillUpdatesTheTable) {
   g_paths.highScores = dir_.file("no/such/dir/scores.dat");
   insert_high_score(5, "x");
   EXPECT_EQ(at(0).score, 5);
+}
+
+TEST_F(HighScoresTest, LockThatCannotBeMadeSavesTheTableAsItIsAndSaysSoOnce) {
+  std::filesystem::create_directory(g_paths.highScores + ".lock");
+  test::write_file(g_paths.highScores, "80 other\n");
+  ::testing::internal::CaptureStderr();
+  insert_high_score(5, "x");
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  EXPECT_NE(said.find("scores.dat.lock"), std::string::npos);
+  EXPECT_EQ(test::read_file(g_paths.highScores).substr(0, 4), "5 x\n");  // no merge with "80"
+}
+
+TEST_F(HighScoresTest, TwoGamesInsertingAtOnceKeepEveryEntryThatQualifies) {
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t games[2];
+  for (int game = 0; game < 2; ++game) {
+    if ((games[game] = fork()) == 0) {
+      close(go[1]);
+      (void)!read(go[0], go, 1);  // end of file: both start together
+      for (int i = 0; i < 100; ++i) {
+        insert_high_score(2 * i + game + 1, ("game " + std::to_string(game)).c_str());
+      }
+      _exit(0);
+    }
+  }
+  close(go[0]);
+  close(go[1]);
+  for (pid_t game : games) ASSERT_EQ(waitpid(game, nullptr, 0), game);
+  insert_high_score(0, "");       // qualifies for nothing; shows what the file holds
+  for (int j = 0; j < 10; ++j) {  // the ten best of both, alternating between them
+    EXPECT_EQ(at(j).score, 200 - j);
+    EXPECT_EQ(at(j).name, "game " + std::to_string((199 - j) % 2));
+  }
 }
 
 }  // namespace

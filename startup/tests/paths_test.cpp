@@ -58,6 +58,8 @@ TEST_F(PathsTest, FirstRunCreatesDirectoryAndCopiesTheFourFiles) {
   EXPECT_EQ(paths.clientSettings, dir + "/ZBXConfig");
   EXPECT_EQ(paths.serverSettings, dir + "/ZBXServerConfig");
   EXPECT_EQ(paths.singleSettings, dir + "/ZBXServerSingleConfig");
+  EXPECT_EQ(paths.recentServers, dir + "/ZBXServers");
+  EXPECT_FALSE(fs::exists(paths.recentServers));  // made by the first multi-player join
   EXPECT_EQ(test::read_file(paths.singleSettings), "content of ZBXServerSingleConfig\n");
   EXPECT_EQ(test::read_file(paths.highScores), "content of scores.dat\n");
 }
@@ -79,9 +81,7 @@ TEST_F(PathsTest, MissingDefaultStopsTheInstallWithItsName) {
   std::string message;
   EXPECT_EQ(prepare_user_dir(home_.path().c_str(), paths, message), 1);
   EXPECT_EQ(message, "Error creating ZBXConfig file");
-  std::string dir = home_.path() + "/.zbx3d";
-  EXPECT_TRUE(fs::exists(dir + "/scores.dat"));
-  EXPECT_FALSE(fs::exists(dir + "/ZBXServerConfig"));  // installation stopped
+  EXPECT_TRUE(fs::is_empty(home_.path()));  // no folder, half-made or whole
 }
 
 TEST_F(PathsTest, DirectoryThatCannotBeCreated) {
@@ -129,7 +129,7 @@ TEST(CommandLine, OptionsReplacePathsAndLaterOnesWin) {
   CommandLine line = parse_command_line(8, argv);
   EXPECT_EQ(line.status, 0);
   EXPECT_TRUE(line.dedicated);
-  UserPaths paths{"hs", "client", "server", "single"};
+  UserPaths paths{"hs", "client", "server", "single", "recent", "pads"};
   apply_command_line(line, paths);
   EXPECT_EQ(paths.serverSettings, "second");
   EXPECT_EQ(paths.clientSettings, "-odd");  // taken verbatim

@@ -4,7 +4,9 @@ a dedicated server ("zbx3d -ds") with its own HOME, settings file and port.
 CTest puts this folder on PYTHONPATH."""
 
 import os
+import resource
 import shutil
+import signal
 import socket
 import struct
 import subprocess
@@ -13,6 +15,9 @@ import threading
 import time
 
 ZBX3D = os.environ.get("ZBX3D", "")
+# The headless client, built beside the game.
+BOTCLIENT = os.path.join(os.environ.get("ZBX_BUILD_DIR", ""), "server", "botclient",
+                         "zbx3d-botclient")
 
 # The palette's colours as they come back from a screenshot.
 BLACK, WHITE, DARK_GREY = (0, 0, 0), (255, 255, 255), (51, 51, 51)
@@ -71,6 +76,17 @@ def stop_process(proc):
             proc.wait(timeout=10)
 
 
+def file_size_limit(size, kill=False):
+    """A preexec_fn: no file the process writes grows past `size` bytes. The
+    write that would fails with EFBIG, as on a full disk, or with kill the
+    process dies there of SIGXFSZ (without a core file)."""
+    def apply():
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL if kill else signal.SIG_IGN)
+    return apply
+
+
 class Xvfb:
     """An X server on a display number it picks itself (-displayfd)."""
 
@@ -120,12 +136,13 @@ SANITIZER_MARKS = ("Sanitizer", "runtime error:")
 
 
 class Server:
-    """One "zbx3d -ds" with its own HOME, settings file ("-scf") and port;
-    returns once the port is bound (or the process ended)."""
+    """One "zbx3d -ds" with its own HOME, settings file ("-scf") and port (a
+    free one unless given); returns once the port is bound (or the process
+    ended)."""
 
-    def __init__(self, port_high=0, **settings):
+    def __init__(self, port_high=0, port=None, **settings):
         self.home = tempfile.mkdtemp(prefix="zbx-server-")
-        self.port = free_udp_port()
+        self.port = port or free_udp_port()
         settings.setdefault("MAX_NUMBER_OF_PLAYERS", 4)
         settings["GAME_PORT"] = self.port + 65536 * port_high  # only the low 16 bits count
         self.settings = settings

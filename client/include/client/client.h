@@ -12,13 +12,17 @@
 #include <netinet/in.h>
 #include <sys/time.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "client/hooks.h"
 #include "client/mirror.h"
+#include "compact/compact.h"
 #include "protocol/zbx_types.h"
 #include "server/server.h"
 
@@ -45,7 +49,18 @@ struct JoinProgress {
   bool active = false;
   int attempt = 0;  // 1..JOIN_ATTEMPTS
   std::chrono::steady_clock::time_point deadline{};
+  // Before a multi-player join the client asks the server for its status
+  // (its rules, and whether it offers the compact stream), waiting at most
+  // STATUS_WAIT: a server of the first games never answers.
+  bool asking = false;
+  std::chrono::steady_clock::time_point askUntil{};
+  std::string challenge;
+  bool compactOffered = false;
+  bool compactAsked = false;
+  ServerTraits traits;
 };
+
+inline constexpr std::chrono::milliseconds STATUS_WAIT{500};
 
 enum class JoinStatus { Waiting, Joined, Failed };
 
@@ -61,6 +76,11 @@ struct ClientConnection {
   // steady_clock milliseconds of the last datagram the receiver took in.
   std::atomic<std::int64_t> lastDatagram{0};
 
+  // The stream of this game: the compact one when the server granted it at
+  // the join; its decoder lives on the receiver's thread.
+  bool compact = false;
+  std::unique_ptr<CompactDecoder> decoder;
+
   std::thread receiver;
   std::atomic<int> receiverStop{0};
   int warpLoop = -1;  // hyper-warp loop handle, receiver side, under the mirror mutex
@@ -73,12 +93,47 @@ struct ClientConnection {
 };
 extern ClientConnection g_connection;
 
+// The game's actions, one for each key binding of a game (KeyBindings);
+// other input sources than the keyboard work them through play_action.
+enum class PlayAction {
+  Fire = 0,
+  ForwardThrust = 1,
+  ReverseThrust = 2,
+  XForwardRotate = 3,
+  XBackwardRotate = 4,
+  YForwardRotate = 5,
+  YBackwardRotate = 6,
+  ZForwardRotate = 7,
+  ZBackwardRotate = 8,
+  Shield = 9,
+  Warp = 10,
+  Nuke = 11,
+  Score = 12,
+  ReverseView = 13,
+  Quit = 14,
+};
+inline constexpr int PLAY_ACTIONS = 15;
+
+// Actions that last while held (they have a release); the others act once,
+// on the press.
+constexpr bool action_is_held(PlayAction action) {
+  return action != PlayAction::Fire && action != PlayAction::Warp && action != PlayAction::Nuke &&
+         action != PlayAction::Quit;
+}
+
+// Who holds an action (PlayState::holders bits).
+inline constexpr std::uint8_t HELD_BY_KEYBOARD = 1;
+inline constexpr std::uint8_t HELD_BY_OTHER = 2;
+
 // Play state of the game on screen (window-system thread only).
 struct PlayState {
   bool inGame = false;       // StartGame succeeded, no ending sequence yet
   bool holdsMirror = false;  // this thread holds the mirror mutex
   int scoreTable = 0;        // SCORE_KEY held
   int reverseView = 0;       // REVERSE_VIEW_KEY held
+  // Sources holding each action: the server hears one press and one release
+  // however many hold it in between.
+  std::array<std::uint8_t, PLAY_ACTIONS> holders{};
   int engineLoop = -1;
   int shieldLoop = -1;
   int beatCounter = BEAT_PERIOD;
@@ -147,6 +202,11 @@ void ReadServerThread();
 // game clock (seconds; the steady clock when not given).
 void apply_datagram(const std::uint8_t* data, std::size_t length);
 void apply_datagram(const std::uint8_t* data, std::size_t length, double arrival);
+// A snapshot of the compact stream applied to g_mirror as the messages of
+// the first stream would be (under the mirror mutex), and those messages.
+void apply_frame(const CompactFrame& frame, double arrival);
+PresenceMessage presence_of(const CompactFrame& frame);
+void write_frame(const CompactFrame& frame, SnapshotWriter& writer);
 // Ends the current game's receiver at once (releasing the mirror mutex if
 // this thread holds it), waits for it and closes the game's socket.
 void stop_receiver();
@@ -155,6 +215,11 @@ void stop_receiver();
 
 void play_key_down(unsigned char key);
 void play_key_up(unsigned char key);
+// Another input source than the keyboard (a gamepad) presses or lets go of an
+// action: the effects of the action's key, sent the same way. False when a
+// press was not taken because the own ship is not known yet (the source may
+// try again).
+bool play_action(PlayAction action, bool pressed);
 // One whole frame: the drawing hooks around frame_step.
 void play_frame();
 // The frame's own work: beat, loop sounds, periodic update, drawing of the

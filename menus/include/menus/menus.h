@@ -1,6 +1,7 @@
 // The screens outside a game: the main menu and its actions, the
 // configuration editor with its text, number and key entries, the high-score
-// view and name entry, and the play screen's window-system callbacks. Each
+// view and name entry, the server browser, and the play screen's
+// window-system callbacks. Each
 // screen is a ScreenCallbacks set (render/render.h); switching screens
 // installs the next set and draws it at once. Interface sounds go through
 // g_client_hooks (client/hooks.h).
@@ -10,8 +11,11 @@
 
 #include <array>
 #include <chrono>
+#include <memory>
 
+#include "browser/browser.h"
 #include "client/hooks.h"
+#include "gamepad/gamepad.h"
 #include "protocol/zbx_types.h"
 #include "render/render.h"
 
@@ -23,6 +27,7 @@ inline constexpr int MENU_TEXT_SIZE = 80;  // labels and prompts: 79 characters
 inline constexpr unsigned char KEY_BACKSPACE = 8;
 inline constexpr unsigned char KEY_NEWLINE = 10;
 inline constexpr unsigned char KEY_RETURN = 13;
+inline constexpr unsigned char KEY_ESCAPE = 27;
 inline constexpr int SPECIAL_KEY_UP = 101;
 inline constexpr int SPECIAL_KEY_DOWN = 103;
 
@@ -36,7 +41,8 @@ inline constexpr int SOUND_WELCOME = 15;
 
 inline constexpr int MENU_LINE_HEIGHT = 25;
 inline constexpr int MIN_TOP_OFFSET = 37;
-inline constexpr int MAIN_MENU_ITEMS = 7;
+// The seven items of the first games, then "Find Servers".
+inline constexpr int MAIN_MENU_ITEMS = 8;
 // The 23 items of the first games, then the later settings, then the save and
 // return items again so they are one arrow away from the list's top.
 inline constexpr int CONFIG_ITEMS_FIRST = 23;
@@ -95,6 +101,7 @@ enum class Screen {
   HighScores,
   NameEntry,
   Connecting,
+  FindServers,
   Play
 };
 
@@ -118,6 +125,7 @@ struct MenuState {
   char prompt[MENU_TEXT_SIZE] = {};
   SettingRef editing;
   char editBefore[MENU_TEXT_SIZE] = {};
+  int editNumberBefore = 0;  // the number an entry opened with (a pad leaves it so)
   int editLimit = 0;
   int editKind = CONFIG_KIND_TEXT;
 
@@ -130,6 +138,13 @@ struct MenuState {
   bool joinBegun = false;
   // Until then the main menu says the last join failed.
   std::chrono::steady_clock::time_point failedUntil{};
+
+  // "Find Servers": the search and its list (kept while a game is played,
+  // so the list is there on return), the selected server (followed by its
+  // address as answers re-sort the list) and the first line shown.
+  std::unique_ptr<Browser> browser;
+  ServerAddress browserSelected;
+  int browserFirst = 0;
 };
 extern MenuState g_menus;
 
@@ -200,6 +215,10 @@ void key_capture_keyboard(unsigned char key, int x, int y);
 void high_score_keyboard(unsigned char key, int x, int y);
 void high_score_special(int key, int x, int y);
 void name_entry_keyboard(unsigned char key, int x, int y);
+void find_servers_keyboard(unsigned char key, int x, int y);
+void find_servers_special(int key, int x, int y);
+// One slice of the search (at most 20 ms), then a redraw if anything changed.
+void find_servers_idle();
 
 // The configuration editor's edit action for items 0 to 20.
 void edit_config_item(const char* prompt, SettingRef value, int limit, int kind);
@@ -212,6 +231,11 @@ void start_multi_player_action();
 void start_server_action();
 void stop_server_action();
 void quit_game_action();
+// "Find Servers": the browser screen, asking every server again.
+void show_find_servers();
+// The address of a multi-player join that has just succeeded goes first in
+// the recent-servers file.
+void remember_joined_server();
 // The game screen replaying the recording open_replay opened ("-play").
 void show_replay_screen();
 
@@ -223,10 +247,18 @@ void draw_number_entry();
 void draw_key_prompt();
 void draw_high_score_view();
 void draw_name_entry();
+void draw_find_servers();
 // Prompt, value box and caret around the middle of the window.
 void draw_input_box(const char* prompt, const char* value);
 // The same without clearing the frame first (the name entry draws above it).
 void draw_input_box_body(const char* prompt, const char* value);
+
+// A gamepad's command on the screen on show: Up and Down move through a list
+// (its special keys), Accept is Return, Back is the screen's Escape, or back
+// to the main menu from a list that has a "Return To Main Menu" item; a
+// one-field entry or the name entry is confirmed by Accept and left by Back
+// without a change (typing stays on the keyboard).
+void pad_menu_command(PadCommand command);
 
 // Plays an interface sound at the listener.
 void play_interface_sound(int number);

@@ -110,6 +110,9 @@ struct RenderState {
   int windowHeight = 0;
   // Lays the screen on show out again after the window size changed.
   void (*relayout)() = nullptr;
+  // The callbacks install_screen installed last (other input sources feed
+  // the screen on show through them).
+  ScreenCallbacks screen;
 };
 extern RenderState g_render;
 

@@ -149,7 +149,8 @@ void sanitize_server_settings(ServerSettings& settings);
 void load_client_settings();
 // Stores one client key into g_client_settings; unknown keys are ignored.
 void client_settings_handler(const char* key, const char* value);
-// Writes the 21 lines of the client settings path.
+// Writes the 21 lines (and the later keys) to the client settings path, whole
+// or not at all; a failure is said on standard error.
 void save_client_settings();
 
 // Integer text as atoi reads it, saturated to the int range.
@@ -157,17 +158,24 @@ int settings_int(const char* text);
 // Float text as strtod reads it, rounded to float (out of range: infinity).
 float settings_float(const char* text);
 
-// The four per-user paths (at most 79 characters each).
+// The four per-user paths (at most 79 characters each), the file of the
+// servers joined lately (not installed: the first multi-player join makes
+// it), and the gamepad mappings a player may add there (never created by the
+// game).
 struct UserPaths {
-  std::string highScores;      // "%s/scores.dat"
-  std::string clientSettings;  // "%s/ZBXConfig"
-  std::string serverSettings;  // "%s/ZBXServerConfig"
-  std::string singleSettings;  // "%s/ZBXServerSingleConfig"
+  std::string highScores;       // "%s/scores.dat"
+  std::string clientSettings;   // "%s/ZBXConfig"
+  std::string serverSettings;   // "%s/ZBXServerConfig"
+  std::string singleSettings;   // "%s/ZBXServerSingleConfig"
+  std::string recentServers;    // "%s/ZBXServers"
+  std::string gamepadMappings;  // "%s/gamecontrollerdb.txt"
 };
 extern UserPaths g_paths;
 
-// Creates "$HOME/.zbx3d" with the default files on a first run and sets
-// g_paths; on failure prints one line and ends the process with status 1.
+// Creates "$HOME/.zbx3d" with the default files on a first run (filled as
+// "$HOME/.zbx3d.new" and renamed once complete, so a failed first run leaves
+// none) and sets g_paths; on failure prints one line and ends the process
+// with status 1.
 void prepare_user_files();
 // The testable core of prepare_user_files: 0 on success, else the exit status
 // with the line to print in message.

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "testing/client_support.h"
 
 namespace zbx::test {
 

@@ -20,6 +20,7 @@
 
 #include "client/client.h"
 #include "protocol/protocol.h"
+#include "protocol/query.h"
 #include "startup/settings.h"
 #include "testing/files.h"
 #include "testing/loopback.h"
@@ -186,6 +187,7 @@ class FakeServer {
     reply_ = r;
   }
   std::atomic<bool> answerJoins{true};
+  std::atomic<bool> answerStatus{true};
   std::atomic<int> badSlotReplies{0};  // first joins answered with slot 256
 
   std::vector<Datagram> received() {
@@ -242,6 +244,15 @@ class FakeServer {
         std::lock_guard<std::mutex> g(lock_);
         received_.push_back({std::vector<std::uint8_t>(buf, buf + n), from});
         client_ = from;
+      }
+      // A status answer without extensions: the join then follows at once.
+      const OobMessage query = parse_out_of_band(buf, static_cast<std::size_t>(n));
+      if (query.kind == OobKind::GetStatus && answerStatus) {
+        std::string info;
+        info_append(info, "challenge", query.challenge, QUERY_MAX_DATAGRAM);
+        const std::string answer = status_response(info, {});
+        sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+               sizeof from);
       }
       if (n == static_cast<ssize_t>(JOIN_REQUEST_SIZE) && answerJoins) {
         std::uint8_t out[JOIN_REPLY_SIZE];
