@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "support.h"
+#include "testing/client_support.h"
 
 namespace zbx {
 namespace {
