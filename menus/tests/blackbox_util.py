@@ -283,7 +283,7 @@ EDITOR = [("Server IP (MultiPlayer Only)", "SERVER_IP"),
 EDITOR_LAST = len(EDITOR) - 1
 # What the later items show when the settings file does not set them.
 LATER_DEFAULTS = {"SMOOTH_MOTION": "0", "COMPACT_SNAPSHOTS": "1",
-                  "BROADCAST_ADDRESS": "255.255.255.255", "MASTER_SERVERS": "", "GAMEPAD": "1",
+                  "MASTER_SERVERS": "", "GAMEPAD": "1",
                   "GAMEPAD_DEAD_ZONE": "20", "PAD_FIRE_BUTTON": "a", "PAD_SHIELD_BUTTON": "b",
                   "PAD_NUKE_BUTTON": "x", "PAD_WARP_BUTTON": "y", "PAD_SCORE_BUTTON": "back",
                   "PAD_REVERSE_VIEW_BUTTON": "leftstick", "PAD_QUIT_BUTTON": "start",
@@ -295,7 +295,9 @@ SETTINGS = {"SERVER_IP": "127.0.0.1", "SERVER_PORT": "23456", "PLAYER_NAME": "Ac
             "NUKE_KEY": "n", "QUIT_KEY": "p", "Z_FORWARD_KEY": "i", "Z_BACKWARD_KEY": "k",
             "X_FORWARD_ROTATE_KEY": "s", "X_BACKWARD_ROTATE_KEY": "w",
             "Y_FORWARD_ROTATE_KEY": "d", "Y_BACKWARD_ROTATE_KEY": "a",
-            "Z_FORWARD_ROTATE_KEY": "q", "Z_BACKWARD_ROTATE_KEY": "e", "REVERSE_VIEW_KEY": "b"}
+            "Z_FORWARD_ROTATE_KEY": "q", "Z_BACKWARD_ROTATE_KEY": "e", "REVERSE_VIEW_KEY": "b",
+            # Should a test find servers, it looks on the loopback network only.
+            "BROADCAST_ADDRESS": "127.255.255.255"}
 SETTINGS_TEXT = "".join(f"{k}={v}\n" for k, v in SETTINGS.items())
 
 

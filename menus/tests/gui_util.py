@@ -6,15 +6,13 @@ import fcntl
 import os
 import pathlib
 import shutil
-import socket
-import struct
 import subprocess
 import tempfile
 import time
 
 from zbxtest import (  # noqa: F401
-    BLUE, DARK_GREY, GREEN, RED, WHITE, ZBX3D, Xvfb, free_udp_port, read_ppm, stop_process,
-    udp_port_free, wait_until)
+    BLUE, DARK_GREY, GREEN, RED, WHITE, ZBX3D, FakeServer, Xvfb, free_udp_port, join_reply,
+    read_ppm, snapshot, stop_process, udp_port_free, wait_until)
 
 SOURCE = pathlib.Path(os.environ.get("ZBX_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 SHARE = os.environ.get("ZBX3D_DATA_PREFIX", str(SOURCE / "share"))
@@ -200,58 +198,6 @@ class Client:
 
 
 KEYSYMS = {" ": "space", ".": "period", "\r": "Return", "\b": "BackSpace", "-": "minus"}
-
-
-def join_reply(slot=0):
-    # reserved, game type 0, 1 player, slot; world width (LE float); shield, armor.
-    return struct.pack(">HHHH", 0, 0, 1, slot) + struct.pack("<f", 10.0) + struct.pack(
-        ">ii", 300, 1000)
-
-
-def snapshot(slot=0, score=7, lives=3):
-    """The own ship alone: its PlayerMessage, then the PresenceMessage."""
-    player = struct.pack("<B4xiiiB3xiiBBBBB3xfff20sf9f", 1, slot, score, lives, 0, 300, 1000, 0,
-                         1, 2, 1, 0, 0.0, 0.0, 0.0, b"Fake", 0.1, 1, 0, 0, 0, 1, 0, 0, 0, 1)
-    presence = bytearray(546)
-    presence[513 + slot] = 1
-    presence[545] = 1
-    return player + bytes(presence)
-
-
-class FakeServer:
-    """A game server made of one UDP socket on a free port of 127.0.0.1: it
-    answers a JoinRequest only when `answer` is set, and sends snapshots of
-    the own ship when told."""
-
-    def __init__(self, answer):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.settimeout(0.05)
-        self.port = self.sock.getsockname()[1]
-        self.answer = answer
-        self.client = None
-        self.received = []
-
-    def pump(self, seconds):
-        """Takes datagrams in for a while (bounded), answering the join."""
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            try:
-                data, addr = self.sock.recvfrom(2048)
-            except socket.timeout:
-                continue
-            self.received.append(data)
-            if len(data) == 20 and self.answer and self.client is None:
-                self.client = addr
-                self.sock.sendto(join_reply(), addr)
-
-    def send_snapshots(self, count, gap=0.05, **player):
-        for _ in range(count):
-            self.sock.sendto(snapshot(**player), self.client)
-            time.sleep(gap)
-
-    def close(self):
-        self.sock.close()
 
 
 def use_server(userdir, port):

@@ -80,6 +80,7 @@ TEST_F(ClientSettingsTest, SaveWritesTheTwentyOneLinesThenTheLaterSettings) {
   s.SCREEN_WIDTH = 800;
   s.SCREEN_HEIGHT = 600;
   s.VOLUME = 5;
+  std::strcpy(s.BROADCAST_ADDRESS, "127.255.255.255");
   s.keys = KeyBindings{'o', 'j', 'l', 'h', 'n', 'p', 'i', 'k', 's', 'w', 'd', 'a', 'q', 'e', 'b'};
   save_client_settings();
   EXPECT_EQ(test::read_file(g_paths.clientSettings),
@@ -89,7 +90,7 @@ TEST_F(ClientSettingsTest, SaveWritesTheTwentyOneLinesThenTheLaterSettings) {
             "X_FORWARD_ROTATE_KEY=s\nX_BACKWARD_ROTATE_KEY=w\nY_FORWARD_ROTATE_KEY=d\n"
             "Y_BACKWARD_ROTATE_KEY=a\nZ_FORWARD_ROTATE_KEY=q\nZ_BACKWARD_ROTATE_KEY=e\n"
             "REVERSE_VIEW_KEY=b\n"
-            "SMOOTH_MOTION=0\nCOMPACT_SNAPSHOTS=1\nBROADCAST_ADDRESS=255.255.255.255\n"
+            "SMOOTH_MOTION=0\nCOMPACT_SNAPSHOTS=1\nBROADCAST_ADDRESS=127.255.255.255\n"
             "GAMEPAD=1\nGAMEPAD_DEAD_ZONE=20\nPAD_FIRE_BUTTON=a\nPAD_SHIELD_BUTTON=b\n"
             "PAD_NUKE_BUTTON=x\nPAD_WARP_BUTTON=y\nPAD_SCORE_BUTTON=back\n"
             "PAD_REVERSE_VIEW_BUTTON=leftstick\nPAD_QUIT_BUTTON=start\n"

@@ -193,19 +193,20 @@ def join_reply(slot=0, world_width=10.0):
         ">ii", 300, 1000)
 
 
-def player_message(slot=0, position=(0.0, 0.0, 0.0), orientation=IDENTITY):
-    """A flying ship: score 7, 3 lives, shield 300, armor 1000, 2 nukes, 1 hyper-warp."""
-    return struct.pack("<B4xiiiB3xiiBBBBB3xfff20sf9f", 1, slot, 7, 3, 0, 300, 1000, 0, 1, 2, 1, 0,
-                       *position, b"Fake", 0.1, *orientation)
+def player_message(slot=0, position=(0.0, 0.0, 0.0), orientation=IDENTITY, score=7, lives=3):
+    """A flying ship: shield 300, armor 1000, 2 nukes, 1 hyper-warp."""
+    return struct.pack("<B4xiiiB3xiiBBBBB3xfff20sf9f", 1, slot, score, lives, 0, 300, 1000, 0, 1,
+                       2, 1, 0, *position, b"Fake", 0.1, *orientation)
 
 
 def object_message(slot, kind, position, size, orientation=IDENTITY):
     return struct.pack("<Biiffff9f", 2, kind, slot, *position, size, *orientation)
 
 
-def snapshot(slot=0, objects=()):
-    """The own ship and objects (slot, kind, position, size), then the PresenceMessage."""
-    data = b"".join(object_message(*o) for o in objects) + player_message(slot)
+def snapshot(slot=0, objects=(), **player):
+    """The own ship (player_message's fields) and objects (slot, kind, position,
+    size), then the PresenceMessage."""
+    data = b"".join(object_message(*o) for o in objects) + player_message(slot, **player)
     presence = bytearray(546)
     for o in objects:
         presence[1 + o[0]] = 1
@@ -242,9 +243,9 @@ class FakeServer:
                 self.client = addr
                 self.sock.sendto(join_reply(), addr)
 
-    def send_snapshots(self, count, gap=0.05):
+    def send_snapshots(self, count, gap=0.05, **player):
         for _ in range(count):
-            self.sock.sendto(snapshot(), self.client)
+            self.sock.sendto(snapshot(**player), self.client)
             time.sleep(gap)
 
     def stream(self, make, gap=0.05):
