@@ -587,7 +587,8 @@ void evaluate_model(const WorldModel& model, float width, int receiver, CompactF
 CompactEncoder::CompactEncoder(float worldWidth, int receiver)
     : worldWidth_(worldWidth > 0 ? worldWidth : 10.0f),
       receiver_(receiver),
-      ring_(std::make_unique<std::array<Kept, COMPACT_SERVER_RING>>()) {}
+      ring_(std::make_unique<std::array<Kept, COMPACT_SERVER_RING>>()),
+      next_(std::make_unique<WorldModel>()) {}
 
 void CompactEncoder::acknowledge(const CompactAck& ack) {
   if (ack.wantKey) {
@@ -603,7 +604,10 @@ bool CompactEncoder::send(const CompactFrame& frame, CompactSender sender, void*
   const std::uint32_t sequence = ++sequence_;
   const Kept& kept = (*ring_)[acked_ % COMPACT_SERVER_RING];
   const WorldModel* base = acked_ != 0 && kept.sequence == acked_ ? &kept.model : nullptr;
-  auto next = std::make_unique<WorldModel>(base ? *base : WorldModel{});
+  // The snapshot's models take shape beside the ring: the baseline may sit in
+  // the very entry the new snapshot takes.
+  WorldModel* next = next_.get();
+  *next = base ? *base : WorldModel{};
   const std::uint32_t step = frame.step;
   const float width = worldWidth_;
 
@@ -615,7 +619,7 @@ bool CompactEncoder::send(const CompactFrame& frame, CompactSender sender, void*
 
   // Objects: the ones gone, then the ones whose model no longer holds.
   write_gone(w, frame.objects, base ? &base->objects : nullptr,
-             [&next](int i) { next->objects[i] = EntityModel{}; });
+             [next](int i) { next->objects[i] = EntityModel{}; });
   std::array<std::uint16_t, MAX_OBJECTS> list{};
   std::size_t count = 0;
   for (int i = 0; i < MAX_OBJECTS; ++i) {
@@ -635,7 +639,7 @@ bool CompactEncoder::send(const CompactFrame& frame, CompactSender sender, void*
   }
 
   // Players likewise, with their scores and counters.
-  write_gone(w, frame.players, base ? &base->players : nullptr, [&next](int i) {
+  write_gone(w, frame.players, base ? &base->players : nullptr, [next](int i) {
     next->players[i] = EntityModel{};
     next->extras[i] = PlayerExtras{};
   });

@@ -149,6 +149,7 @@ class CompactEncoder {
   std::uint32_t sequence_ = 0;
   std::uint32_t acked_ = 0;
   std::unique_ptr<std::array<Kept, COMPACT_SERVER_RING>> ring_;
+  std::unique_ptr<WorldModel> next_;  // the snapshot being coded
   std::vector<std::uint8_t> body_, packed_, datagram_;
   std::size_t bytes_ = 0, keys_ = 0;
 };
